@@ -1,0 +1,28 @@
+# Test helpers shared by every tests/ folder. Every test gets a time-out so a hang fails.
+enable_testing()
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+# kova_add_gtest(name TIMEOUT s SOURCES ... LIBS ...)
+function(kova_add_gtest name)
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads ${A_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
+                       ENVIRONMENT "KOVA_DIST_DIR=${KOVA_DIST_DIR};KOVA_ADDON_DIR=${KOVA_ADDON_DIR};KOVA_HOST_DIR=${KOVA_HOST_DIR};KOVA_SAI_DIR=${KOVA_SAI_DIR}")
+endfunction()
+
+# kova_add_node_test(name file TIMEOUT s): one file run by node's own test runner.
+function(kova_add_node_test name file)
+  cmake_parse_arguments(A "" "TIMEOUT" "" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
+  add_test(NAME ${name} COMMAND ${NODE_EXECUTABLE} --test --test-reporter=spec ${file})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
+                       ENVIRONMENT "KOVA_DIST_DIR=${KOVA_DIST_DIR};KOVA_ADDON_DIR=${KOVA_ADDON_DIR};KOVA_HOST_DIR=${KOVA_HOST_DIR};KOVA_SAI_DIR=${KOVA_SAI_DIR};KOVA_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
