@@ -65,20 +65,8 @@ bool TcpClient::Start(const char* ip, unsigned short port, int clientType, Clien
   m_serverAddress = InetAddr(ip);
   m_clientType = clientType;
 
-  m_conThreadId = BL_Thread::NextThreadId();
-  m_pConThread = new BL_Thread(this, m_conThreadId);
-  m_conRunning.store(1);
-  if (!m_pConThread->Start()) {
-    m_conRunning.store(0);
-    return false;
-  }
-  m_recvThreadId = BL_Thread::NextThreadId();
-  m_pRecvThread = new BL_Thread(this, m_recvThreadId);
-  m_recvRunning.store(1);
-  if (!m_pRecvThread->Start()) {
-    m_recvRunning.store(0);
-    return false;
-  }
+  if (!StartOwnThread(&m_pConThread, &m_conThreadId, &m_conRunning)) return false;
+  if (!StartOwnThread(&m_pRecvThread, &m_recvThreadId, &m_recvRunning)) return false;
   m_pTimer = new BL_TimerThread(this, kHeartbeatIntervalMs);
   m_timerId = m_pTimer->TimerId();
   if (!m_pTimer->Start()) return false;
@@ -88,6 +76,15 @@ bool TcpClient::Start(const char* ip, unsigned short port, int clientType, Clien
   ReportStatus(CTR_STATUS_DISCONNECTED);
   PostEvent(EventMsg::kConnect);
   return true;
+}
+
+bool TcpClient::StartOwnThread(BL_Thread** thread, int* threadId, std::atomic<int>* running) {
+  *threadId = BL_Thread::NextThreadId();
+  *thread = new BL_Thread(this, *threadId);
+  running->store(1);
+  if ((*thread)->Start()) return true;
+  running->store(0);
+  return false;
 }
 
 void TcpClient::Stop() {

@@ -56,6 +56,8 @@ class TcpClient : public BL_IThread, public BL_TimerProc {
   int SendData(const char* data, int length);
 
  private:
+  // Creates a BL_Thread running this object under the next thread id and starts it.
+  bool StartOwnThread(BL_Thread** thread, int* threadId, std::atomic<int>* running);
   int ConnectionLoop();
   int ReceiveLoop();
   int ConnectServer();
