@@ -333,8 +333,9 @@ int TcpClient::OnTimer(int timerId) {
   if (timerId != m_timerId || m_state.load() != kConnected) return 0;
   const char beat = 0;
   if (WriteLocked(CTR_MSG_HEARTBEAT, TickCountMs(), m_assignedId.load(), &beat, 1) < 0) {
-    PostEvent(EventMsg::kConnect);
+    // 102 first: once the connect event is queued, the connection thread may report 100 at once.
     ReportStatus(CTR_STATUS_DISCONNECTED);
+    PostEvent(EventMsg::kConnect);
     return -1;
   }
   return 0;
