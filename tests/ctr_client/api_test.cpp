@@ -171,21 +171,13 @@ TEST(CtrClientApi, LogFileThatCannotBeOpened) {
   const time_t now = time(nullptr);
   std::vector<std::string> names;
   for (time_t t : {now, now + 86400}) {
-    tm local{};
-    localtime_r(&t, &local);
-    char name[64];
-    std::snprintf(name, sizeof(name), "BrelClientLog-%04d-%02d-%02d.txt", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday);
-    names.push_back(name);
-    std::filesystem::create_directory(dir.Path() + "/" + name);
+    names.push_back(LogFileNameAt(t));
+    std::filesystem::create_directory(dir.Path() + "/" + names.back());
   }
   TestServer server;
   ASSERT_TRUE(server.Start());
   Driver driver(dir.Path());
-  ASSERT_EQ(driver.Call("callbacks"), 0);
-  ASSERT_EQ(driver.Call("create 127.0.0.1 " + std::to_string(server.Port()) + " 2"), 0);
-  ASSERT_TRUE(driver.WaitStatus(CTR_STATUS_CONNECTED, kConnectMs));
-  ASSERT_TRUE(server.WaitFor(FrameOfType(5), kQuickMs));
+  ASSERT_TRUE(driver.ConnectTo(server));
   EXPECT_EQ(driver.Call("send works"), 25);
   EXPECT_EQ(driver.Call("stop"), 0);
   EXPECT_EQ(CountLines(driver, "write log:" + names[0] + " error") + CountLines(driver, "write log:" + names[1] + " error"), 1);
@@ -198,10 +190,7 @@ TEST(CtrClientApi, BackedUpConnectionIsReplacedAndClosed) {
   TestServer server;
   ASSERT_TRUE(server.Start());
   Driver driver(dir.Path());
-  ASSERT_EQ(driver.Call("callbacks"), 0);
-  ASSERT_EQ(driver.Call("create 127.0.0.1 " + std::to_string(server.Port()) + " 2"), 0);
-  ASSERT_TRUE(driver.WaitStatus(CTR_STATUS_CONNECTED, kConnectMs));
-  ASSERT_TRUE(server.WaitFor(FrameOfType(5), kQuickMs));
+  ASSERT_TRUE(driver.ConnectTo(server));
   ASSERT_TRUE(server.PauseReading(true));
 
   const int result = driver.Call("sendlen 67107840", 60000);

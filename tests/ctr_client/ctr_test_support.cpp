@@ -49,6 +49,11 @@ std::vector<int> Driver::Statuses() {
   return codes;
 }
 
+bool Driver::ConnectTo(TestServer& server) {
+  return Call("callbacks") == 0 && Call("create 127.0.0.1 " + std::to_string(server.Port()) + " 2") == 0 &&
+         WaitStatus(100, kConnectMs) && server.WaitFor(FrameOfType(5), kQuickMs).has_value();
+}
+
 bool Driver::Printed(const std::string& text) {
   for (const std::string& line : Lines()) {
     if (line == text) return true;
@@ -56,10 +61,11 @@ bool Driver::Printed(const std::string& text) {
   return false;
 }
 
-std::string LogFileNameNow() {
-  time_t now = time(nullptr);
+std::string LogFileNameNow() { return LogFileNameAt(time(nullptr)); }
+
+std::string LogFileNameAt(time_t t) {
   tm local{};
-  localtime_r(&now, &local);
+  localtime_r(&t, &local);
   char name[64];
   std::snprintf(name, sizeof(name), "BrelClientLog-%04d-%02d-%02d.txt", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday);

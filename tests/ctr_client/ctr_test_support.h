@@ -4,6 +4,7 @@
 #define KOVA_CTR_TEST_SUPPORT_H
 
 #include <climits>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,15 @@ class Driver : public ChildProcess {
   // Every status code reported so far, in order.
   std::vector<int> Statuses();
   bool Printed(const std::string& line);
+  // Sets the callbacks, creates a client of type 2 for the server and waits until the client
+  // reported 100 and the server took its registration frame.
+  bool ConnectTo(TestServer& server);
 };
 
 std::string PathOfDriver();
 std::string PathOfServer();
-// The log file's name for the local date now: "BrelClientLog-YYYY-MM-DD.txt".
+// The log file's name for the local date at `t`, or now: "BrelClientLog-YYYY-MM-DD.txt".
+std::string LogFileNameAt(time_t t);
 std::string LogFileNameNow();
 std::string ReadFile(const std::string& path);
 // Waits for the log file of a run that started when `before` was the name of the day.
