@@ -43,6 +43,18 @@ void push_free(void* mem, std::int32_t id) {
   lock.unlock();
 }
 
+// The segment holding chunk `id` of the size class of `size`, both named by a peer's slot:
+// checks the id (printing `who`'s line) and opens an existing segment only.
+void* existing_segment(const char* who, std::int32_t id, std::size_t size, std::size_t* chunk_size) {
+  if (!valid_id(id)) {
+    error_line("[%s] id is invalid: id = %ld, size = %zd\n", who, static_cast<long>(id),
+               static_cast<std::ptrdiff_t>(size));
+    return nullptr;
+  }
+  *chunk_size = chunk_size_of(size);
+  return *chunk_size == 0 ? nullptr : chunk_storages(*chunk_size, shm::SHM_OPEN);
+}
+
 }  // namespace
 
 std::size_t chunk_size_of(std::size_t size) {
@@ -113,27 +125,16 @@ storage acquire_storage(std::size_t size, std::uint32_t holders) {
 }
 
 void* find_storage(std::int32_t id, std::size_t size) {
-  if (!valid_id(id)) {
-    error_line("[find_storage] id is invalid: id = %ld, size = %zd\n", static_cast<long>(id),
-               static_cast<std::ptrdiff_t>(size));
-    return nullptr;
-  }
-  std::size_t chunk_size = chunk_size_of(size);
-  // Only a sender creates a size class: a size named by a peer opens an existing segment.
-  void* mem = chunk_size == 0 ? nullptr : chunk_storages(chunk_size, shm::SHM_OPEN);
+  std::size_t chunk_size = 0;
+  void* mem = existing_segment("find_storage", id, size, &chunk_size);
   if (mem == nullptr) return nullptr;
   return chunk_at(mem, chunk_size, id) + kChunkHeaderSize;
 }
 
 void recycle_storage(std::int32_t id, std::size_t size, std::uint32_t holders,
                      std::uint32_t receiver_bit) {
-  if (!valid_id(id)) {
-    error_line("[recycle_storage] id is invalid: id = %ld, size = %zd\n", static_cast<long>(id),
-               static_cast<std::ptrdiff_t>(size));
-    return;
-  }
-  std::size_t chunk_size = chunk_size_of(size);
-  void* mem = chunk_size == 0 ? nullptr : chunk_storages(chunk_size, shm::SHM_OPEN);
+  std::size_t chunk_size = 0;
+  void* mem = existing_segment("recycle_storage", id, size, &chunk_size);
   if (mem == nullptr) return;
   std::uint32_t* field = holders_of(chunk_at(mem, chunk_size, id));
   // Drop this receiver and every receiver that has disconnected since the message came.
@@ -150,13 +151,8 @@ void recycle_storage(std::int32_t id, std::size_t size, std::uint32_t holders,
 }
 
 void release_storage(std::int32_t id, std::size_t size) {
-  if (!valid_id(id)) {
-    error_line("[release_storage] id is invalid: id = %ld, size = %zd\n", static_cast<long>(id),
-               static_cast<std::ptrdiff_t>(size));
-    return;
-  }
-  std::size_t chunk_size = chunk_size_of(size);
-  void* mem = chunk_size == 0 ? nullptr : chunk_storages(chunk_size, shm::SHM_OPEN);
+  std::size_t chunk_size = 0;
+  void* mem = existing_segment("release_storage", id, size, &chunk_size);
   if (mem == nullptr) return;
   // Whoever takes the holders from non-zero to zero frees the chunk, exactly once: a receiver
   // recycling late then finds zero and leaves the free list alone.
