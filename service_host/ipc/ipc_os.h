@@ -64,9 +64,12 @@ semaphore* semaphore_open(const char* name, std::uint32_t initial_count);
 bool semaphore_post(semaphore* s, std::uint32_t count);
 void semaphore_close(semaphore* s);
 
-// Releases `m` and waits on `s` for at most `timeout_ms`; a post made after `m` was released is
-// never missed.
-wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t timeout_ms);
+// Notes the moment the caller registers as a waiter on `s`; call it under the lock that also
+// guards the registration.
+std::uint32_t semaphore_ticket(semaphore* s);
+// Releases `m` and waits on `s` for at most `timeout_ms`, as one step: it is woken only by a post
+// made after `ticket` was taken, and a post made after that is never missed.
+wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t ticket, std::uint32_t timeout_ms);
 
 // --- Scheduling -----------------------------------------------------------------------------
 

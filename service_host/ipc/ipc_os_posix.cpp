@@ -6,7 +6,8 @@
 //               of faulting later), permissions 0666 set with fchmod (independent of the umask);
 //  - mutex:     a robust, recursive, process-shared pthread mutex living in the shared-memory
 //               object "/__IPC_MUTEX__" + name; EOWNERDEAD is the abandoned case;
-//  - semaphore: sem_open("/" + name), chmod'ed to 0666 when created.
+//  - semaphore: sem_open("/" + name), chmod'ed to 0666 when created, with a generation word
+//               beside it (see unlock_and_wait).
 //
 // Lifetime bookkeeping lives outside the objects' bytes: every open handle holds a shared flock()
 // on the object's file. Closing a handle tries to upgrade that lock to an exclusive one; only the
@@ -24,7 +25,9 @@
 #include <semaphore.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <linux/futex.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -373,12 +376,44 @@ void mutex_close(mutex* m) {
 
 // --- Semaphores -----------------------------------------------------------------------------
 
+// A Windows wait releases the mutex and starts waiting on the semaphore in one step. Here the
+// two steps are separate, so a thread that starts to wait in between could consume a post meant
+// for a thread that was already waiting, which would then sleep through it. To rule that out
+// every post advances a generation word (in a side segment "/__IPC_SEMGEN__" + name) before it
+// adds its tokens; a waiter notes the generation when it registers (semaphore_ticket) and only
+// keeps a token once the generation has moved past that note. An older token is handed back and
+// the waiter sleeps on the generation word until the next post.
 struct semaphore {
   sem_t* sem;
   int fd;  // the semaphore's file, for the lifetime lock
   pid_t opener;
   std::string sem_name;
+  mapping* gen_seg;
+  void* gen_mem;
+  std::size_t gen_size;
+  std::uint32_t* gen;
 };
+
+namespace {
+
+constexpr const char* kGenerationPrefix = "/__IPC_SEMGEN__";
+
+long futex(std::uint32_t* word, int op, std::uint32_t value, const timespec* timeout) {
+  return syscall(SYS_futex, word, op, value, timeout, nullptr, 0);
+}
+
+// Time left until `deadline` on the monotonic clock; false when none is left.
+bool time_left(const timespec& deadline, timespec* left) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long long ns = (deadline.tv_sec - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
+  if (ns <= 0) return false;
+  left->tv_sec = static_cast<time_t>(ns / 1000000000LL);
+  left->tv_nsec = static_cast<long>(ns % 1000000000LL);
+  return true;
+}
+
+}  // namespace
 
 semaphore* semaphore_open(const char* name, std::uint32_t initial_count) {
   std::string sem_name = std::string("/") + name;
@@ -388,6 +423,29 @@ semaphore* semaphore_open(const char* name, std::uint32_t initial_count) {
     return nullptr;
   }
   registry_lock lock;
+  bool created = false;
+  mapping* gen_seg = open_mapping_locked(kGenerationPrefix + std::string(name),
+                                         sizeof(std::uint32_t), open_mode::create_or_open, &created);
+  if (gen_seg == nullptr) return nullptr;
+  std::size_t gen_size = 0;
+  view_failure failure;
+  void* gen_mem = mapping_view(gen_seg, &gen_size, &failure);
+  if (gen_mem == nullptr || gen_size < sizeof(std::uint32_t)) {
+    if (gen_mem != nullptr) mapping_unmap(gen_seg, gen_mem, gen_size);
+    set_error(EINVAL);
+    close(gen_seg->fd);
+    delete gen_seg;
+    return nullptr;
+  }
+  auto give_up = [&](int fd) {
+    set_error(errno);
+    if (fd >= 0) close(fd);
+    mapping_unmap(gen_seg, gen_mem, gen_size);
+    close(gen_seg->fd);
+    delete gen_seg;
+    return nullptr;
+  };
+
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd >= 0 && no_other_holder(fd)) {
     sem_unlink(sem_name.c_str());
@@ -400,19 +458,14 @@ semaphore* semaphore_open(const char* name, std::uint32_t initial_count) {
     if (sem != SEM_FAILED) chmod(path.c_str(), kEveryone);
   }
   if (sem == SEM_FAILED) sem = sem_open(sem_name.c_str(), O_CREAT, kEveryone, initial_count);
-  if (sem == SEM_FAILED) {
-    set_error(errno);
-    if (fd >= 0) close(fd);
-    return nullptr;
-  }
+  if (sem == SEM_FAILED) return give_up(fd);
   if (fd < 0) fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0 || !hold_shared(fd)) {
-    set_error(errno);
     sem_close(sem);
-    if (fd >= 0) close(fd);
-    return nullptr;
+    return give_up(fd);
   }
-  return new semaphore{sem, fd, getpid(), sem_name};
+  return new semaphore{sem, fd, getpid(), sem_name, gen_seg, gen_mem, gen_size,
+                       static_cast<std::uint32_t*>(gen_mem)};
 }
 
 bool semaphore_post(semaphore* s, std::uint32_t count) {
@@ -426,12 +479,14 @@ bool semaphore_post(semaphore* s, std::uint32_t count) {
     set_error(EOVERFLOW);
     return false;
   }
+  __atomic_add_fetch(s->gen, 1u, __ATOMIC_ACQ_REL);
   for (std::uint32_t i = 0; i < count; ++i) {
     if (sem_post(s->sem) != 0) {
       set_error(errno);
       return false;
     }
   }
+  futex(s->gen, FUTEX_WAKE, INT_MAX, nullptr);
   return true;
 }
 
@@ -439,25 +494,47 @@ void semaphore_close(semaphore* s) {
   if (s == nullptr) return;
   sem_close(s->sem);
   close_object(s->fd, s->opener, s->sem_name, true);
+  mapping_unmap(s->gen_seg, s->gen_mem, s->gen_size);
+  mapping_close(s->gen_seg);
   delete s;
 }
 
-wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t timeout_ms) {
+std::uint32_t semaphore_ticket(semaphore* s) { return __atomic_load_n(s->gen, __ATOMIC_ACQUIRE); }
+
+wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t ticket, std::uint32_t timeout_ms) {
+  const std::uint32_t seen = ticket;
   if (!mutex_unlock(m)) return wait_result::failed;
-  int rc;
-  if (timeout_ms == kInfinite) {
-    while ((rc = sem_wait(s->sem)) != 0 && errno == EINTR) {
+  const bool forever = timeout_ms == kInfinite;
+  const timespec deadline = deadline_after(CLOCK_MONOTONIC, forever ? 0 : timeout_ms);
+  for (;;) {
+    int rc;
+    if (forever) {
+      while ((rc = sem_wait(s->sem)) != 0 && errno == EINTR) {
+      }
+    } else if (timeout_ms == 0) {
+      rc = sem_trywait(s->sem);
+    } else {
+      while ((rc = sem_clockwait(s->sem, CLOCK_MONOTONIC, &deadline)) != 0 && errno == EINTR) {
+      }
     }
-  } else if (timeout_ms == 0) {
-    rc = sem_trywait(s->sem);
-  } else {
-    timespec ts = deadline_after(CLOCK_MONOTONIC, timeout_ms);
-    while ((rc = sem_clockwait(s->sem, CLOCK_MONOTONIC, &ts)) != 0 && errno == EINTR) {
+    if (rc != 0) {
+      int err = errno;
+      set_error(err);
+      return (err == ETIMEDOUT || err == EAGAIN) ? wait_result::timeout : wait_result::failed;
+    }
+    if (__atomic_load_n(s->gen, __ATOMIC_ACQUIRE) != seen) return wait_result::acquired;
+    // A token posted before this wait began: give it back and sleep until the next post.
+    sem_post(s->sem);
+    timespec left;
+    if (forever) {
+      futex(s->gen, FUTEX_WAIT, seen, nullptr);
+    } else if (timeout_ms == 0 || !time_left(deadline, &left)) {
+      set_error(ETIMEDOUT);
+      return wait_result::timeout;
+    } else {
+      futex(s->gen, FUTEX_WAIT, seen, &left);
     }
   }
-  if (rc == 0) return wait_result::acquired;
-  set_error(errno);
-  return (errno == ETIMEDOUT || errno == EAGAIN) ? wait_result::timeout : wait_result::failed;
 }
 
 // --- Scheduling -----------------------------------------------------------------------------

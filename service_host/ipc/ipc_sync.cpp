@@ -137,9 +137,10 @@ bool named_condition::wait(named_mutex& m, std::uint32_t tm) {
   if (counter_ == nullptr || !lock_.lock()) return false;
   std::int32_t waiting = __atomic_load_n(counter_, __ATOMIC_RELAXED);
   __atomic_store_n(counter_, waiting < 0 ? 1 : waiting + 1, __ATOMIC_RELAXED);
+  const std::uint32_t ticket = os::semaphore_ticket(sem_.native());
   lock_.unlock();
 
-  os::wait_result r = os::unlock_and_wait(m.native(), sem_.native(), tm);
+  os::wait_result r = os::unlock_and_wait(m.native(), sem_.native(), ticket, tm);
   bool relocked = m.lock();
   bool signalled = r == os::wait_result::acquired;
   if (!signalled && lock_.lock()) {

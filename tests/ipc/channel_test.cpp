@@ -304,7 +304,9 @@ TEST(Channel, SilentReceiverIsDroppedByAForcedWrite) {
   std::vector<char> big = pattern(65, 1);
   ASSERT_TRUE(tx.send(big.data(), big.size(), 100));
   ring_view v(name);
+  ASSERT_EQ(v.raw(0)[12], 1) << "no 1024-byte chunk was free";
   std::int32_t chunk_id = i32_at(v.raw(0), 16);
+  ASSERT_TRUE(chunk_id >= 0 && chunk_id < 32);
   EXPECT_TRUE(same(reader.recv(kWait), big));
   chunk_view c(1024);
   EXPECT_EQ(c.holders(chunk_id), 2u) << "the silent receiver still holds it";
@@ -417,6 +419,56 @@ TEST(Channel, TwoProcessesExchangeManyMessagesOfMixedSizes) {
   EXPECT_EQ(sender.join(), 0);
 }
 
+TEST(Channel, SeveralSendersAndReceiversInOneProcess) {
+  // Each thread holds its own handle, as separate processes would; every receiver gets every
+  // message, and each sender's messages arrive in the order sent.
+  constexpr int kSenders = 3, kReceivers = 2, kEach = 300;
+  const size_t sizes[] = {8, 64, 65, 150, 1500, 3000};
+  std::string name = unique_name("mt");
+  std::vector<std::unique_ptr<ipc::channel>> rx;
+  for (int r = 0; r < kReceivers; ++r) {
+    rx.push_back(std::make_unique<ipc::channel>(name.c_str(), ipc::receiver));
+    ASSERT_TRUE(rx.back()->connected());
+  }
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int r = 0; r < kReceivers; ++r) {
+    threads.emplace_back([&, r] {
+      int next[kSenders] = {0, 0, 0};
+      for (int n = 0; n < kSenders * kEach; ++n) {
+        ipc::message_buffer m = rx[r]->recv(kWait);
+        if (m.size() < 8) {
+          ++failures;
+          return;
+        }
+        std::uint32_t who, seq;
+        std::memcpy(&who, m.data(), 4);
+        std::memcpy(&seq, static_cast<const char*>(m.data()) + 4, 4);
+        if (who >= kSenders || seq != static_cast<std::uint32_t>(next[who]) ||
+            m.size() != sizes[seq % 6]) {
+          ++failures;
+          return;
+        }
+        ++next[who];
+      }
+    });
+  }
+  for (int s = 0; s < kSenders; ++s) {
+    threads.emplace_back([&, s] {
+      ipc::channel tx(name.c_str(), ipc::sender);
+      for (std::uint32_t seq = 0; seq < kEach; ++seq) {
+        std::vector<char> data = pattern(sizes[seq % 6], seq);
+        std::uint32_t who = static_cast<std::uint32_t>(s);
+        std::memcpy(data.data(), &who, 4);
+        std::memcpy(data.data() + 4, &seq, 4);
+        if (!tx.send(data.data(), data.size(), kWait)) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
 // --- Chunk storage ----------------------------------------------------------------------------
 
 TEST(ChunkStorage, SizeClasses) {
@@ -470,7 +522,9 @@ TEST(ChunkStorage, TwoReceiversGiveAChunkBackTogether) {
   std::vector<char> data = pattern(100, 3);
 
   ASSERT_TRUE(tx.send(data.data(), data.size(), 100));
+  ASSERT_EQ(v.raw(v.write_index() - 1)[12], 1) << "no 1024-byte chunk was free";
   std::int32_t id = i32_at(v.raw(v.write_index() - 1), 16);
+  ASSERT_TRUE(id >= 0 && id < 32);
   {
     ipc::message_buffer m1 = r1.recv(kWait);
     ipc::message_buffer m2 = r2.recv(kWait);
@@ -484,7 +538,9 @@ TEST(ChunkStorage, TwoReceiversGiveAChunkBackTogether) {
 
   // r1 disconnects before r2 receives: r2's recycling alone frees the chunk.
   ASSERT_TRUE(tx.send(data.data(), data.size(), 100));
+  ASSERT_EQ(v.raw(v.write_index() - 1)[12], 1);
   id = i32_at(v.raw(v.write_index() - 1), 16);
+  ASSERT_TRUE(id >= 0 && id < 32);
   r1.disconnect();
   {
     ipc::message_buffer m2 = r2.recv(kWait);
