@@ -65,6 +65,10 @@ void disconnect(handle_t h);
 // disconnect, then releases everything the handle holds.
 void destroy(handle_t h);
 bool send(handle_t h, const void* data, std::size_t size, std::uint32_t tm);
+// Sends a message of at most 64 bytes from a signal handler: no lock, no allocation, no output.
+// It retries a full ring for up to `tm` milliseconds and never overwrites a slot; false when
+// the message could not be written.
+bool send_from_signal_handler(handle_t h, const void* data, std::size_t size, std::uint32_t tm);
 message_buffer recv(handle_t h, std::uint32_t tm = kInfinite);
 message_buffer poll_recv(handle_t h);
 // Receivers connected to the channel, or 4294967295 without a mapped ring.
@@ -91,6 +95,9 @@ class channel {
   }
   bool send(const void* data, std::size_t size, std::uint32_t tm) {
     return ipc::send(h_, data, size, tm);
+  }
+  bool send_from_signal_handler(const void* data, std::size_t size, std::uint32_t tm) {
+    return ipc::send_from_signal_handler(h_, data, size, tm);
   }
   message_buffer recv(std::uint32_t tm = kInfinite) { return ipc::recv(h_, tm); }
   message_buffer poll_recv() { return ipc::poll_recv(h_); }

@@ -161,6 +161,12 @@ bool named_condition::broadcast(named_mutex&) {
   return lock_.unlock() && posted;
 }
 
+void named_condition::wake_all_unlocked() {
+  if (counter_ == nullptr || sem_.native() == nullptr) return;
+  std::int32_t waiting = __atomic_load_n(counter_, __ATOMIC_ACQUIRE);
+  if (waiting >= 1) os::semaphore_post(sem_.native(), static_cast<std::uint32_t>(std::min(waiting, kMaxWakeups)));
+}
+
 void named_condition::close() {
   counter_ = nullptr;
   sem_.close();

@@ -89,6 +89,10 @@ class named_condition {
   bool wait(named_mutex& m, std::uint32_t tm = kInfinite);
   // Wakes every thread waiting now; false when nobody was waiting.
   bool broadcast(named_mutex& m);
+  // Wakes the threads waiting now without taking any lock, for code that may run in a signal
+  // handler. The count of waiters is left as it is: a later broadcast wakes them once more,
+  // which their predicates absorb.
+  void wake_all_unlocked();
   void close();
 
  private:
@@ -124,6 +128,8 @@ class waiter {
   }
 
   bool broadcast();
+  // broadcast() without locks, for a signal handler (see named_condition::wake_all_unlocked).
+  void wake_all_unlocked() { cond_.wake_all_unlocked(); }
   // Sets the quit flag and wakes every waiter of this name.
   bool stop_waiting();
   // Clears the quit flag again, so that waits block after a stop_waiting.

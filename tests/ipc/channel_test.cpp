@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -467,6 +468,41 @@ TEST(Channel, SeveralSendersAndReceiversInOneProcess) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+namespace {
+ipc::channel* g_crash_channel = nullptr;
+
+void send_crash_notice(int) {
+  unsigned char record[24] = {6, 0, 0, 0, 0x05, 0, 0, 0xC0};
+  _exit(g_crash_channel->send_from_signal_handler(record, sizeof(record), 100) ? 0 : 2);
+}
+}  // namespace
+
+TEST(Channel, SignalHandlerSendsWhileTheCrashedThreadHoldsTheWaiterLock) {
+  std::string name = unique_name("crash");
+  ipc::channel rx(name.c_str(), ipc::receiver);
+  child_process child([&](int) {
+    g_crash_channel = new ipc::channel(name.c_str(), ipc::sender);
+    // The crash comes while this thread holds the lock that an ordinary send would take.
+    auto* held = new ipc::named_mutex;
+    if (!held->open(("_waiter_lock___RD_CONN__" + name).c_str()) || !held->lock()) return 1;
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = send_crash_notice;
+    sigaction(SIGSEGV, &sa, nullptr);
+    raise(SIGSEGV);
+    return 3;
+  });
+  EXPECT_EQ(child.join(), 0) << "the handler neither blocked nor failed";
+  ipc::message_buffer m = rx.poll_recv();
+  ASSERT_EQ(m.size(), 24u);
+  EXPECT_EQ(static_cast<const unsigned char*>(m.data())[0], 6);
+
+  // The crashed process left the read waiter's lock held: the next wait takes it over.
+  captured_output cap;
+  EXPECT_TRUE(rx.recv(30).empty());
+  EXPECT_EQ(cap.out(), "fail WaitForSingleObject[130]: WAIT_ABANDONED, try again.\n");
 }
 
 // --- Chunk storage ----------------------------------------------------------------------------
