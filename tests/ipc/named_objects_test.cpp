@@ -212,6 +212,15 @@ TEST(NamedCondition, BroadcastWithoutWaiterIsFalseAndOneBroadcastReleasesThree) 
   for (auto& t : threads) t.join();
   EXPECT_EQ(woken.load(), 3);
   EXPECT_EQ(read_counter(name), 0);
+
+  // A count corrupted by a peer makes a bounded number of posts, not two billion.
+  write_counter(name, 2147483647);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(m.lock());
+  EXPECT_TRUE(cond.broadcast(m));
+  m.unlock();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(read_counter(name), 0);
 }
 
 TEST(NamedCondition, TimedWaitLeavesTheCounterAndNegativeCounterIsRepaired) {
