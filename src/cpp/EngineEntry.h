@@ -16,7 +16,7 @@
 // Whether an entry function creates the engine when it does not exist yet.
 enum class Engine { Existing, Create };
 // What an entry function returns after a successful call.
-enum class Result { Success, Value };
+enum class Result { Success, Value, Empty };
 
 inline KOVAEngine* EngineFor(Engine engine) {
     if (engine == Engine::Create) g_pKOVAEngineInstance = KOVAEngine::KOVAEngineGetInstance();
@@ -65,6 +65,9 @@ napi_value PlainEntry(napi_env env, napi_callback_info info) {
         if (engine != nullptr) result = std::apply(CallOp<Op>{engine}, params);
         if constexpr (Res == Result::Value) {
             return ToJs(env, result);
+        } else if constexpr (Res == Result::Empty) {
+            (void)result;
+            return MakeString(env, "");
         } else {
             (void)result;
             return SuccessResult(env);
@@ -78,6 +81,16 @@ napi_value QueryEntry(napi_env env, napi_callback_info /*info*/) {
     R result{};
     if (g_pKOVAEngineInstance != nullptr) result = g_pKOVAEngineInstance->Call<Op>();
     return ToJs(env, result);
+}
+
+// Unregisters the front registration of a repeating type: it no longer receives results nor keeps the
+// event loop alive.
+inline void RemoveRepeating(napi_env env, KOVAEngine* engine, EngineCBType type) {
+    if (engine == nullptr) return;
+    napi_threadsafe_function fn = engine->TakeCallBackByCBType(type);
+    if (fn == nullptr) return;
+    napi_unref_threadsafe_function(env, fn);
+    napi_release_threadsafe_function(fn, napi_tsfn_release);
 }
 
 // Registers the function argument under `Type` and hands the SDK the matching producer.

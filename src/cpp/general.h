@@ -94,6 +94,12 @@ struct ArgStr {
     std::tuple<const char*, int> Params() const { return {buffer, static_cast<int>(length)}; }
 };
 
+// A string passed to the SDK as a zero-terminated text only.
+template <size_t N>
+struct ArgCStr : ArgStr<N> {
+    std::tuple<const char*> Params() const { return {this->buffer}; }
+};
+
 // A number passed on as an SDK enumeration.
 template <typename E>
 struct ArgEnum {

@@ -137,6 +137,123 @@ KOVA_ONE_SHOT(GetPlayoutSources, CB_PLAYOUT_SOURCES, PlayoutSourcesCallBack)
 KOVA_ONE_SHOT(GetRecordingSources, CB_RECORDING_SOURCES, RecordingSourcesCallBack)
 KOVA_ONE_SHOT(GetSDKStats, CB_SDK_STATS, GetSDKStats)
 
+// ---------------------------------------------------------------- family 5: errors returned as text
+
+KOVA_ENTRY(KOVAEngineSetSDKConfigPath) {
+    return PlainEntry<&IKOV_API::SetSDKConfigPath, Check::R, Engine::Existing, Result::Empty, S256>(env, info);
+}
+KOVA_ENTRY(KOVAEngineSetSDKConfigString) {
+    return PlainEntry<&IKOV_API::SetSDKConfigPath, Check::R, Engine::Existing, Result::Empty, ArgStr<2048>>(env, info);
+}
+KOVA_ENTRY(KOVAEngineSetLocalVideoMirror) {
+    return PlainEntry<&IKOV_API::SetLocalVideoMirror, Check::RT, Engine::Existing, Result::Success, ArgBool>(env, info);
+}
+KOVA_ENTRY(KOVAEnginePrintLog) {
+    return PlainEntry<&IKOV_API::PrintLog, Check::RT, Engine::Existing, Result::Success, ArgCStr<10240>>(env, info);
+}
+
+// A missing argument throws the count error; a wrong type is returned as text.
+KOVA_ENTRY(KOVAEngineSetApiUrl) {
+    g_pKOVAEngineInstance = KOVAEngine::KOVAEngineGetInstance();
+    CallFrame frame(env, info, 1, Check::F);
+    if (!frame.Ok()) return frame.Failure();
+    if (frame.TypeOf(0) != napi_string) {
+        return frame.Ok() ? MakeString(env, StatusText(SVError::kParamTypeError)) : nullptr;
+    }
+    S256 url;
+    if (!url.Read(env, frame.Arg(0))) return nullptr;
+    std::apply(CallOp<&IKOV_API::SetApiUrl>{g_pKOVAEngineInstance}, url.Params());
+    return SuccessResult(env);
+}
+
+KOVA_ENTRY(KOVAEngineSetExternalDeviceStateCallback) {
+    CallFrame frame(env, info, 1, Check::R);
+    if (!frame.Ok()) return frame.Failure();
+    KOVAEngine* engine = g_pKOVAEngineInstance;
+    if (frame.TypeOf(0) != napi_function) {
+        if (!frame.Ok()) return nullptr;
+        // The SDK keeps its callback, which then finds nothing registered.
+        RemoveRepeating(env, engine, CB_EXTERNAL_DEVICE_STATE);
+        return MakeString(env, StatusText(SVError::kParamTypeError));
+    }
+    if (engine == nullptr || !engine->HasClient()) return SuccessResult(env);
+    napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(0), "SetExternalDeviceStateCallback");
+    if (fn == nullptr) return nullptr;
+    engine->KOVAEngineSetCallBackByCBType(CB_EXTERNAL_DEVICE_STATE, fn);
+    engine->Call<&IKOV_API::SetExternalDeviceStateCallback>([](bool state) {
+        if (g_pKOVAEngineInstance != nullptr) KOVAEngine::ExternalDeviceStateCallBack(state);
+    });
+    return SuccessResult(env);
+}
+
+// ---------------------------------------------------------------- repeating results
+
+KOVA_ENTRY(KOVAEngineSetDebugLogCallback) {
+    KOVAEngine* engine = EngineFor(Engine::Create);
+    CallFrame frame(env, info, 1, Check::F);
+    if (!frame.Ok()) return frame.Failure();
+    napi_valuetype type = frame.TypeOf(0);
+    if (!frame.Ok()) return nullptr;
+    if (type == napi_null) {
+        // The SDK stops sending log lines.
+        engine->Call<&IKOV_API::SetDebugLogCallback>(std::function<void(int, char*, int)>());
+        return SuccessResult(env);
+    }
+    if (!frame.Expect(0, napi_function)) return frame.Failure();
+    if (!engine->HasClient()) return SuccessResult(env);
+    napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(0), "SetDebugLogCallback");
+    if (fn == nullptr) return nullptr;
+    engine->KOVAEngineSetCallBackByCBType(CB_DEBUG_LOG, fn);
+    engine->Call<&IKOV_API::SetDebugLogCallback>(&KOVAEngine::DebugLogCallback);
+    return SuccessResult(env);
+}
+
+// The audio tests: a function for the levels and an optional text (1024-byte buffer). A first
+// argument that is not a function is returned as a type error. The level callbacks deliver nothing
+// once the engine is gone.
+template <EngineCBType Type>
+napi_value StartAudioTest(napi_env env, napi_callback_info info, size_t functionIndex, const char* resourceName) {
+    CallFrame frame(env, info, 2, Check::None);
+    if (!frame.Ok()) return nullptr;
+    if (frame.TypeOf(functionIndex) != napi_function) {
+        return frame.Ok() ? MakeString(env, StatusText(SVError::kParamTypeError)) : nullptr;
+    }
+    size_t textIndex = 1 - functionIndex;
+    ArgStr<1024> text;
+    if (frame.TypeOf(textIndex) == napi_string && !text.Read(env, frame.Arg(textIndex))) return nullptr;
+    KOVAEngine* engine = g_pKOVAEngineInstance;
+    if (engine == nullptr || !engine->HasClient()) return SuccessResult(env);
+    napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(functionIndex), resourceName);
+    if (fn == nullptr) return nullptr;
+    RemoveRepeating(env, engine, Type);  // a new test replaces the earlier registration
+    engine->KOVAEngineSetCallBackByCBType(Type, fn);
+    if constexpr (Type == CB_RECORDING_TEST) {
+        engine->Call<&IKOV_API::StartRecordingTest>(
+            [](int level) {
+                if (g_pKOVAEngineInstance != nullptr) KOVAEngine::RecordingTestCallBack(level);
+            },
+            text.buffer, static_cast<int>(text.length));
+    } else {
+        engine->Call<&IKOV_API::StartPlayoutTest>(text.buffer, static_cast<int>(text.length), [](int a, int b) {
+            if (g_pKOVAEngineInstance != nullptr) KOVAEngine::PlayoutTestCallBack(a, b);
+        });
+    }
+    return SuccessResult(env);
+}
+
+template <auto Op, EngineCBType Type>
+napi_value StopAudioTest(napi_env env, napi_callback_info /*info*/) {
+    KOVAEngine* engine = g_pKOVAEngineInstance;
+    if (engine != nullptr) engine->Call<Op>();
+    RemoveRepeating(env, engine, Type);
+    return SuccessResult(env);
+}
+
+KOVA_ENTRY(KOVAEngineStartRecordingTest) { return StartAudioTest<CB_RECORDING_TEST>(env, info, 0, "StartRecordingTest"); }
+KOVA_ENTRY(KOVAEngineStartPlayoutTest) { return StartAudioTest<CB_PLAYOUT_TEST>(env, info, 1, "StartPlayoutTest"); }
+KOVA_ENTRY(KOVAEngineStopRecordingTest) { return StopAudioTest<&IKOV_API::StopRecordingTest, CB_RECORDING_TEST>(env, info); }
+KOVA_ENTRY(KOVAEngineStopPlayoutTest) { return StopAudioTest<&IKOV_API::StopPlayoutTest, CB_PLAYOUT_TEST>(env, info); }
+
 // ---------------------------------------------------------------- engine life and listeners
 
 KOVA_ENTRY(KOVAEngineInit) {
@@ -240,22 +357,33 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(KOVAEngineInstallAudioDrive),
     KOVA_EXPORT(KOVAEngineHasMacVirtualDevice),
     KOVA_EXPORT(KOVAEngineSetDebugLogEnable),
+    KOVA_EXPORT(KOVAEngineSetDebugLogCallback),
     KOVA_EXPORT(KOVAEngineSubscribeDataStream),
     KOVA_EXPORT(KOVAEngineUnsubscribeDataStream),
+    KOVA_EXPORT(KOVAEngineSetApiUrl),
     KOVA_EXPORT(KOVAEngineStartUploadRtcLogs),
     KOVA_EXPORT(KOVAEngineSetAppName),
     KOVA_EXPORT(KOVAEngineGetSystemSleepState),
     KOVA_EXPORT(KOVAEngineSetSDKConfigParam),
     KOVA_EXPORT(KOVAEngineGetSDKStats),
     KOVA_EXPORT(KOVAEngineFindWindowIdByTitle),
+    KOVA_EXPORT(KOVAEngineStartRecordingTest),
+    KOVA_EXPORT(KOVAEngineStopRecordingTest),
+    KOVA_EXPORT(KOVAEngineStartPlayoutTest),
+    KOVA_EXPORT(KOVAEngineStopPlayoutTest),
     KOVA_EXPORT(KOVAEngineSubscribeMillionAudio),
     KOVA_EXPORT(KOVAEngineUnSubscribeMillionAudio),
+    KOVA_EXPORT(KOVAEngineSetLocalVideoMirror),
+    KOVA_EXPORT(KOVAEnginePrintLog),
     KOVA_EXPORT(KOVAEngineGetSpeakerVolume),
     KOVA_EXPORT(KOVAEngineGetMicrophoneVolume),
     KOVA_EXPORT(KOVAEngineSetAudioAINoiseExEnable),
     KOVA_EXPORT(KOVAEngineSetCameraDeviceByUID),
     KOVA_EXPORT(KOVAEngineSetPlayoutDeviceByUID),
     KOVA_EXPORT(KOVAEngineSetRecordingDeviceByUID),
+    KOVA_EXPORT(KOVAEngineSetExternalDeviceStateCallback),
+    KOVA_EXPORT(KOVAEngineSetSDKConfigPath),
+    KOVA_EXPORT(KOVAEngineSetSDKConfigString),
     KOVA_EXPORT(KOVAEngineReportEventError),
     KOVA_EXPORT(KOVAEngineGetDeviceID),
 };
