@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <unordered_map>
 
@@ -508,14 +507,10 @@ bool send_from_signal_handler(handle_t h, const void* data, std::size_t size, st
   std::uint32_t msg_id =
       __atomic_fetch_add(static_cast<std::uint32_t*>(h->acc.get()), 1u, __ATOMIC_ACQ_REL);
   msg_header head{h->cc_id, msg_id, static_cast<std::int32_t>(size) - 64, 0, {0, 0, 0}};
-  timespec start, now;
-  clock_gettime(CLOCK_MONOTONIC, &start);
+  const std::uint64_t start = os::monotonic_ms();
   for (unsigned k = 0;; k = back_off(k)) {
     if (push(r, head, payload{data, size, 0})) break;
-    if (load(&r->head.cc) == 0) return false;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long long ms = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000LL;
-    if (ms >= static_cast<long long>(tm)) return false;
+    if (load(&r->head.cc) == 0 || os::monotonic_ms() - start >= tm) return false;
   }
   h->rd_waiter.wake_all_unlocked();
   return true;

@@ -76,6 +76,8 @@ wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t ticket, std::u
 void cpu_pause();
 void yield_thread();
 void sleep_ms(std::uint32_t ms);
+// Milliseconds of a monotonic clock; safe to call from a signal handler.
+std::uint64_t monotonic_ms();
 
 }  // namespace os
 }  // namespace ipc
