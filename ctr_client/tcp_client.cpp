@@ -280,7 +280,7 @@ int TcpClient::ReceiveLoop() {
       continue;
     }
     const WaitResult waited = SocketWaitReadable(socket, kReadableWaitMicroseconds);
-    if (waited == WaitResult::kTimeout) {
+    if (waited == WaitResult::kTimeout || m_stop.load() != 0) {
       ReleaseRecvSocket();
       continue;
     }
