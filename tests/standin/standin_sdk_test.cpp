@@ -1,5 +1,9 @@
 // The stand-in SDK in its addon form, loaded with dlopen and driven through the client interface
 // and the control functions, as the addon and its tests use it.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -532,6 +536,42 @@ TEST_F(StandinSdk, LiveModeReportsARoomAnswersRequestsAndSendsFrames) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(sink.Frames().size(), frames);
     EXPECT_EQ(v2.log.Events().size(), events);
+}
+
+// Re-runs this test binary as a child with KOVA_STANDIN_LIVE=1: the child's stand-in starts in live
+// mode, sends frames to a view, and the child exits while they flow; the library's unload must stop
+// its threads so that the process ends normally.
+TEST(StandinProcess, LiveModeFromTheEnvironmentAndACleanExitWhileFramesFlow) {
+    if (std::getenv("KOVA_STANDIN_TEST_CHILD") != nullptr) {
+        StandinLibrary library(AddonSdkPath());
+        if (library.handle == nullptr) _exit(10);
+        Api* client = library.create();
+        static FrameSink sink;
+        StartView(client, "view-1", sink);
+        for (int i = 0; i < 1000 && sink.Frames().size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::exit(sink.Frames().size() >= 3 ? 0 : 11);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("KOVA_STANDIN_TEST_CHILD", "1", 1);
+        setenv("KOVA_STANDIN_LIVE", "1", 1);
+        execl("/proc/self/exe", "standin_sdk_test", "--gtest_filter=StandinProcess.*", static_cast<char*>(nullptr));
+        _exit(12);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 3000 && done == 0; ++i) {
+        done = waitpid(child, &status, WNOHANG);
+        if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the child did not end within 30 s";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(StandinVariants, EachVariantLacksExactlyItsEntryPoint) {
