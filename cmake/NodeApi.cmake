@@ -17,5 +17,4 @@ function(kova_add_node_module target)
   target_compile_definitions(${target} PRIVATE NAPI_VERSION=8)
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".node"
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-  target_link_options(${target} PRIVATE -Wl,--unresolved-symbols=ignore-in-object-files)
 endfunction()

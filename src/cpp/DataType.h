@@ -1,0 +1,82 @@
+// The addon's own records: what crosses from an SDK (or library) thread to the JavaScript thread.
+#ifndef KOVA_DATATYPE_H
+#define KOVA_DATATYPE_H
+
+#include <node_api.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Tag of every result that crosses to a JavaScript callback, and key of the callback registry.
+enum EngineCBType : int32_t {
+    CB_STREAM = 1,
+    CB_PLAYOUT_SOURCES = 2,
+    CB_RECORDING_SOURCES = 3,
+    CB_EXIT_ROOM = 4,
+    CB_DESKTOP_PREVIEW_FINISH = 5,
+    CB_CAMERA_DEVICES = 6,
+    CB_SCREEN_SOURCES = 7,
+    CB_WINDOW_SOURCES = 8,
+    CB_DEBUG_LOG = 9,
+    CB_SDK_STATS = 10,
+    CB_RECORDING_TEST = 11,
+    CB_PLAYOUT_TEST = 12,
+    CB_EXTERNAL_DEVICE_STATE = 13,
+    CB_CTR_MSG = 14,
+    CB_CTR_STATUS = 15,
+};
+
+// One-shot types: each registration answers exactly one result.
+inline bool IsOneShotType(int type) {
+    return (type >= CB_PLAYOUT_SOURCES && type <= CB_WINDOW_SOURCES) || type == CB_SDK_STATS;
+}
+
+// One listener event's arguments (also a debug-log line or a statistics text).
+struct ListenerEventData {
+    int32_t iParam[2] = {0, 0};
+    bool bParam = false;
+    std::string strParam[4];
+    std::string eventName;
+    float fParam = 0.0f;
+    int32_t iCount = 0;
+    int32_t strCount = 0;
+    int32_t bCount = 0;
+    int32_t dataCount = 0;
+    int32_t fCount = 0;
+    // onEnterRoom's users, or onDataStreamMessage's bytes.
+    struct EnterRoomUser {
+        std::string nickName;
+        int32_t userId = 0;
+        std::string userIdV2;
+    };
+    std::vector<EnterRoomUser> users;
+    std::vector<uint8_t> bytes;
+    int64_t dataLen = 0;
+};
+
+// A device or capture source copied out of an SDK list.
+struct DeviceCopy {
+    int32_t id = -1;
+    std::string uniqueId;
+    std::string name;
+};
+
+// A result on its way to the JavaScript thread; owned by the queued call that carries it.
+struct CallbackMessage {
+    EngineCBType type = CB_STREAM;
+    int32_t count = 0;                       // element count, or the plain value of type 15
+    std::string text;                        // stream key (1) or controller message (14)
+    std::vector<DeviceCopy> devices;         // types 2, 3, 6, 7, 8 (empty: no list)
+    bool hasList = false;                    // the SDK handed a list with at least one entry
+    std::vector<int32_t> values;             // types 4, 5, 11 (one value), 12 (two values)
+    bool state = false;                      // type 13
+    std::unique_ptr<ListenerEventData> event;  // types 9 and 10
+    void* user = nullptr;                    // types 14 and 15: the controller's user pointer (not owned)
+    // The one-shot registration that this answer belongs to: taken out of the registry when the
+    // answer was posted, released after the JavaScript call.
+    napi_threadsafe_function oneShot = nullptr;
+};
+
+#endif  // KOVA_DATATYPE_H

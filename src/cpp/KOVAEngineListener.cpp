@@ -1,0 +1,320 @@
+#include "KOVAEngineListener.h"
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "general.h"
+
+const char* const kListenerEventNames[39] = {
+    "onFirstVideoFrame",      "onError",                 "onEnterRoom",
+    "onRemoteUserEnterRoom",  "onConnected",             "onConnectLost",
+    "onUserDesktopAvailable", "onRemoteUserLeaveRoom",   "onUserVideoAvailable",
+    "onUserAudioAvailable",   "onRemoteAudioActived",    "onPauseConsumer",
+    "onResumeConsumer",       "onUserUpdateNickName",    "onUserAudioVolumes",
+    "onMixStream",            "onUpdateMixStream",       "onUserMessageReceived",
+    "onUserRemoved",          "onAudioMuteToRoom",       "onAudioMuteToPeer",
+    "onVideoCloseToRoom",     "onVideoCloseToPeer",      "onForbiddenChatToRoom",
+    "onUnForbiddenChatToRoom", "onCustomSignalToRoom",   "onCustomSignalToPeer",
+    "onUserBroadcastMessage", "onUserSendMessageToPeer", "onStat",
+    "onConnectRecover",       "onEnterRoomSuccess",      "onPublishStream",
+    "onDataStreamAvailable",  "onSubscribeDataStreamSuccess", "onDataStreamMessage",
+    "onUploadRtcLogsProgress", "onUploadRtcLogsFinish",  "onErrorV2",
+};
+
+namespace {
+
+// Copies exactly the bytes the SDK states; a null pointer or a negative length gives "".
+std::string CopyBytes(const char* text, long long length) {
+    if (text == nullptr || length <= 0) return std::string();
+    return std::string(text, static_cast<size_t>(length));
+}
+
+// Appends SDK arguments to a record in argument order, counting each kind.
+struct Args {
+    ListenerEventData& e;
+    Args& I(int v) {
+        if (e.iCount < 2) e.iParam[e.iCount++] = v;
+        return *this;
+    }
+    Args& S(const char* text, int length) {
+        if (e.strCount < 4) e.strParam[e.strCount++] = CopyBytes(text, length);
+        return *this;
+    }
+    Args& B(bool v) {
+        e.bParam = v;
+        e.bCount = 1;
+        return *this;
+    }
+    Args& F(float v) {
+        e.fParam = v;
+        e.fCount = 1;
+        return *this;
+    }
+};
+
+void FillUsers(ListenerEventData& e, const solvane::kovawin::IKOV_API::User* users, int count) {
+    if (users == nullptr || count < 1) return;
+    e.users.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        ListenerEventData::EnterRoomUser user;
+        user.nickName = CopyBytes(users[i].nickName, users[i].nickNameLength);
+        user.userId = users[i].userId;
+        user.userIdV2 = CopyBytes(users[i].userIdStr, users[i].userIdStrLength);
+        e.users.push_back(std::move(user));
+    }
+    e.dataLen = count;
+}
+
+void FillDataMessage(ListenerEventData& e, const char* a, int aLength, const unsigned char* bytes,
+                     unsigned long size, bool binary) {
+    Args{e}.S(a, aLength).B(binary);
+    if (bytes != nullptr && size > 0) e.bytes.assign(bytes, bytes + size);
+    e.dataLen = static_cast<int64_t>(e.bytes.size());
+    e.dataCount = 1;
+}
+
+void FreeByteVector(napi_env /*env*/, void* /*data*/, void* hint) {
+    delete static_cast<std::vector<uint8_t>*>(hint);
+}
+
+napi_value MakeUsersArray(napi_env env, ListenerEventData& e, bool stringUserIds) {
+    napi_value array = nullptr;
+    NAPI_CALL(env, napi_create_array_with_length(env, e.users.size(), &array));
+    for (size_t i = 0; i < e.users.size(); ++i) {
+        const ListenerEventData::EnterRoomUser& user = e.users[i];
+        napi_value object = nullptr, userId = nullptr, nickName = nullptr;
+        NAPI_CALL_CONTINUE(env, napi_create_object(env, &object));
+        if (stringUserIds) {
+            NAPI_CALL_CONTINUE(env, napi_create_string_utf8(env, user.userIdV2.data(), user.userIdV2.size(), &userId));
+        } else {
+            NAPI_CALL_CONTINUE(env, napi_create_int32(env, user.userId, &userId));
+        }
+        NAPI_CALL_CONTINUE(env, napi_set_named_property(env, object, "userId", userId));
+        NAPI_CALL_CONTINUE(env, napi_create_string_utf8(env, user.nickName.data(), user.nickName.size(), &nickName));
+        NAPI_CALL_CONTINUE(env, napi_set_named_property(env, object, "nickName", nickName));
+        NAPI_CALL_CONTINUE(env, napi_set_element(env, array, static_cast<uint32_t>(i), object));
+    }
+    return array;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- registration
+
+ListenerRegistry::~ListenerRegistry() {
+    for (auto& entry : m_mapTsFn) {
+        if (g_env != nullptr) napi_unref_threadsafe_function(g_env, entry.second);
+        napi_release_threadsafe_function(entry.second, napi_tsfn_release);
+    }
+    m_mapTsFn.clear();
+    m_mapJsFunc.clear();
+}
+
+void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) {
+    for (const char* name : kListenerEventNames) {
+        napi_value key = nullptr, property = nullptr, resource = nullptr;
+        napi_valuetype type = napi_undefined;
+        NAPI_CALL_VOID(env, napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &key));
+        NAPI_CALL_VOID(env, napi_get_property(env, object, key, &property));
+        NAPI_CALL_VOID(env, napi_typeof(env, property, &type));
+        if (type != napi_function) continue;
+        m_mapJsFunc[name] = property;
+        NAPI_CALL_VOID(env, napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &resource));
+        napi_threadsafe_function fn = nullptr;
+        NAPI_CALL_VOID(env, napi_create_threadsafe_function(env, property, nullptr, resource, 0, 2, nullptr, nullptr,
+                                                            nullptr, callJs, &fn));
+        napi_threadsafe_function replaced = nullptr;
+        {
+            std::unique_lock<std::shared_mutex> lock(m_mxTsFn);
+            auto it = m_mapTsFn.find(name);
+            if (it != m_mapTsFn.end()) replaced = it->second;
+            m_mapTsFn[name] = fn;
+        }
+        if (replaced != nullptr) {
+            // A post already under way may still use it: give back only the registration's share,
+            // so it stays valid but no longer keeps the event loop alive.
+            napi_unref_threadsafe_function(env, replaced);
+            napi_release_threadsafe_function(replaced, napi_tsfn_release);
+        }
+    }
+}
+
+void ListenerRegistry::SetAttached(napi_env env, bool attached) {
+    std::shared_lock<std::shared_mutex> lock(m_mxTsFn);
+    for (auto& entry : m_mapTsFn) {
+        if (attached) {
+            napi_ref_threadsafe_function(env, entry.second);
+        } else {
+            napi_unref_threadsafe_function(env, entry.second);
+        }
+    }
+}
+
+void ListenerRegistry::Post(napi_threadsafe_function fn, ListenerEventData* record) {
+    if (napi_call_threadsafe_function(fn, record, napi_tsfn_nonblocking) != napi_ok) delete record;
+}
+
+// ---------------------------------------------------------------- marshalling
+
+void MarshalListenerEvent(napi_env env, napi_value jsCallback, void* data, bool stringUserIds) {
+    std::unique_ptr<ListenerEventData> record(static_cast<ListenerEventData*>(data));
+    if (env == nullptr || jsCallback == nullptr || record == nullptr) return;  // being torn down
+    ListenerEventData& e = *record;
+    napi_value argv[12] = {};
+    size_t argc = 0;
+    if (e.eventName == "onEnterRoom") {
+        argv[argc++] = MakeUsersArray(env, e, stringUserIds);
+    } else {
+        for (int i = 0; i < e.iCount && i < 2; ++i) NAPI_CALL_CONTINUE(env, napi_create_int32(env, e.iParam[i], &argv[argc++]));
+        for (int i = 0; i < e.strCount && i < 4; ++i) {
+            NAPI_CALL_CONTINUE(env, napi_create_string_utf8(env, e.strParam[i].data(), e.strParam[i].size(), &argv[argc++]));
+        }
+        if (e.bCount > 0) NAPI_CALL_CONTINUE(env, napi_get_boolean(env, e.bParam, &argv[argc++]));
+        if (e.fCount > 0) NAPI_CALL_CONTINUE(env, napi_create_double(env, static_cast<double>(e.fParam), &argv[argc++]));
+        if (e.dataCount > 0 && e.eventName == "onDataStreamMessage") {
+            if (e.bParam) {
+                // The ArrayBuffer owns the bytes: JavaScript may keep it after the call.
+                auto* owned = new std::vector<uint8_t>(std::move(e.bytes));
+                argv[argc++] = MakeOwnedArrayBuffer(env, owned->data(), owned->size(), FreeByteVector, owned);
+            } else {
+                NAPI_CALL_CONTINUE(env, napi_create_string_utf8(env, reinterpret_cast<const char*>(e.bytes.data()),
+                                                                e.bytes.size(), &argv[argc++]));
+            }
+        }
+    }
+    napi_value undefined = nullptr;
+    NAPI_CALL_VOID(env, napi_get_undefined(env, &undefined));
+    NAPI_CALL_CONTINUE(env, napi_call_function(env, undefined, jsCallback, argc, argv, nullptr));
+}
+
+void KOVAEngineListener::CallJSListener(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
+    MarshalListenerEvent(env, jsCallback, data, false);
+}
+
+void KOVAEngineListenerV2::CallJSListener(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
+    MarshalListenerEvent(env, jsCallback, data, true);
+}
+
+// ---------------------------------------------------------------- SDK callbacks, first interface
+
+#define EMIT(name, ...) m_registry.Emit(name, [&](ListenerEventData& e) { Args{e} __VA_ARGS__; })
+
+using L1 = KOVAEngineListener;
+void L1::onFirstVideoFrame(int a, const char* b, int bl) { EMIT("onFirstVideoFrame", .I(a).S(b, bl)); }
+void L1::onError(int a, const char* b, int bl) { EMIT("onError", .I(a).S(b, bl)); }
+void L1::onErrorV2(int a, const char* b, int bl, const char* c, int cl) { EMIT("onErrorV2", .I(a).S(b, bl).S(c, cl)); }
+void L1::onEnterRoom(User* users, int count) {
+    m_registry.Emit("onEnterRoom", [&](ListenerEventData& e) { FillUsers(e, users, count); });
+}
+void L1::onEnterRoomSuccess(const char* a, int al) { EMIT("onEnterRoomSuccess", .S(a, al)); }
+// The second string is not passed on.
+void L1::onRemoteUserEnterRoom(int a, const char*, int, const char* c, int cl) { EMIT("onRemoteUserEnterRoom", .I(a).S(c, cl)); }
+void L1::onConnected() { EMIT("onConnected", ); }
+void L1::onConnectLost() { EMIT("onConnectLost", ); }
+void L1::onConnectRecover() { EMIT("onConnectRecover", ); }
+void L1::onNetTypeChange(int) {}
+void L1::onSignalWorkWeak() {}
+void L1::onUserDesktopAvailable(int a, const char* b, int bl, const char* c, int cl, bool d) {
+    EMIT("onUserDesktopAvailable", .I(a).S(b, bl).S(c, cl).B(d));
+}
+void L1::onRemoteUserLeaveRoom(int a, int b) { EMIT("onRemoteUserLeaveRoom", .I(a).I(b)); }
+void L1::onUserVideoAvailable(int a, const char* b, int bl, const char* c, int cl, bool d) {
+    EMIT("onUserVideoAvailable", .I(a).S(b, bl).S(c, cl).B(d));
+}
+void L1::onUserAudioAvailable(int a, const char* b, int bl, bool c) { EMIT("onUserAudioAvailable", .I(a).S(b, bl).B(c)); }
+void L1::onRemoteAudioActived(const char* a, int al) { EMIT("onRemoteAudioActived", .S(a, al)); }
+void L1::onPauseConsumer(int a, const char* b, int bl, const char* c, int cl) { EMIT("onPauseConsumer", .I(a).S(b, bl).S(c, cl)); }
+void L1::onResumeConsumer(int a, const char* b, int bl, const char* c, int cl) { EMIT("onResumeConsumer", .I(a).S(b, bl).S(c, cl)); }
+// Two integers and the name: the first integer slot carries b, the second a.
+void L1::onUserUpdateNickName(int a, int b, const char* c, int cl) { EMIT("onUserUpdateNickName", .I(b).I(a).S(c, cl)); }
+void L1::onUserAudioVolumes(const char* a, int al) { EMIT("onUserAudioVolumes", .S(a, al)); }
+void L1::onMixStream(const char* a, int al) { EMIT("onMixStream", .S(a, al)); }
+void L1::onUpdateMixStream(const char* a, int al) { EMIT("onUpdateMixStream", .S(a, al)); }
+void L1::onUserMessageReceived(int a, const char* b, int bl, const char* c, int cl) { EMIT("onUserMessageReceived", .I(a).S(b, bl).S(c, cl)); }
+void L1::onUserRemoved(int a, const char* b, int bl, const char* c, int cl) { EMIT("onUserRemoved", .I(a).S(b, bl).S(c, cl)); }
+void L1::onAudioMuteToRoom(int a, const char* b, int bl, const char* c, int cl) { EMIT("onAudioMuteToRoom", .I(a).S(b, bl).S(c, cl)); }
+void L1::onAudioMuteToPeer(int a, const char* b, int bl, const char* c, int cl) { EMIT("onAudioMuteToPeer", .I(a).S(b, bl).S(c, cl)); }
+void L1::onVideoCloseToRoom(int a, const char* b, int bl, const char* c, int cl) { EMIT("onVideoCloseToRoom", .I(a).S(b, bl).S(c, cl)); }
+void L1::onVideoCloseToPeer(int a, const char* b, int bl, const char* c, int cl) { EMIT("onVideoCloseToPeer", .I(a).S(b, bl).S(c, cl)); }
+void L1::onForbiddenChatToRoom(int a, const char* b, int bl, const char* c, int cl) { EMIT("onForbiddenChatToRoom", .I(a).S(b, bl).S(c, cl)); }
+void L1::onUnForbiddenChatToRoom(int a, const char* b, int bl, const char* c, int cl) { EMIT("onUnForbiddenChatToRoom", .I(a).S(b, bl).S(c, cl)); }
+void L1::onCustomSignalToRoom(int a, const char* b, int bl, const char* c, int cl, const char* d, int dl) {
+    EMIT("onCustomSignalToRoom", .I(a).S(b, bl).S(c, cl).S(d, dl));
+}
+void L1::onCustomSignalToPeer(int a, const char* b, int bl, const char* c, int cl, const char* d, int dl) {
+    EMIT("onCustomSignalToPeer", .I(a).S(b, bl).S(c, cl).S(d, dl));
+}
+void L1::onUserBroadcastMessage(int a, const char* b, int bl) { EMIT("onUserBroadcastMessage", .I(a).S(b, bl)); }
+void L1::onUserSendMessageToPeer(int a, const char* b, int bl) { EMIT("onUserSendMessageToPeer", .I(a).S(b, bl)); }
+void L1::onStat(const char* a, int al) { EMIT("onStat", .S(a, al)); }
+void L1::onPublishStream(int a, const char* b, int bl, const char* c, int cl) { EMIT("onPublishStream", .I(a).S(b, bl).S(c, cl)); }
+void L1::onDataStreamAvailable(const char* a, int al, const char* b, int bl, bool c) { EMIT("onDataStreamAvailable", .S(a, al).S(b, bl).B(c)); }
+void L1::onSubscrbeDataStreamSuccess(const char* a, int al) { EMIT("onSubscribeDataStreamSuccess", .S(a, al)); }
+void L1::OnDataStreamMessage(const char* a, int al, unsigned char* bytes, unsigned long size, bool binary) {
+    m_registry.Emit("onDataStreamMessage", [&](ListenerEventData& e) { FillDataMessage(e, a, al, bytes, size, binary); });
+}
+void L1::OnUploadRtcLogsProgress(float progress) { EMIT("onUploadRtcLogsProgress", .F(progress)); }
+void L1::OnUploadRtcLogsFinish(int result) { EMIT("onUploadRtcLogsFinish", .I(result)); }
+void L1::onAudioDeviceChange() {}
+void L1::onVideoCaptureDeviceChange() {}
+
+// ---------------------------------------------------------------- SDK callbacks, second interface
+
+using L2 = KOVAEngineListenerV2;
+void L2::onFirstVideoFrame(const char* a, int al, const char* b, int bl) { EMIT("onFirstVideoFrame", .S(a, al).S(b, bl)); }
+void L2::onError(int a, const char* b, int bl) { EMIT("onError", .I(a).S(b, bl)); }
+void L2::onErrorV2(int a, const char* b, int bl, const char* c, int cl) { EMIT("onErrorV2", .I(a).S(b, bl).S(c, cl)); }
+void L2::onEnterRoom(User* users, int count) {
+    m_registry.Emit("onEnterRoom", [&](ListenerEventData& e) { FillUsers(e, users, count); });
+}
+void L2::onEnterRoomSuccess(const char* a, int al) { EMIT("onEnterRoomSuccess", .S(a, al)); }
+void L2::onRemoteUserEnterRoom(const char* a, int al, const char* b, int bl) { EMIT("onRemoteUserEnterRoom", .S(a, al).S(b, bl)); }
+void L2::onConnected() { EMIT("onConnected", ); }
+void L2::onConnectLost() { EMIT("onConnectLost", ); }
+void L2::onConnectRecover() { EMIT("onConnectRecover", ); }
+void L2::onNetTypeChange(int) {}
+void L2::onSignalWorkWeak() {}
+void L2::onUserDesktopAvailable(const char* a, int al, const char* b, int bl, const char* c, int cl, bool d) {
+    EMIT("onUserDesktopAvailable", .S(a, al).S(b, bl).S(c, cl).B(d));
+}
+// Integers come first, so JavaScript receives (b, a).
+void L2::onRemoteUserLeaveRoom(const char* a, int al, int b) { EMIT("onRemoteUserLeaveRoom", .I(b).S(a, al)); }
+void L2::onUserVideoAvailable(const char* a, int al, const char* b, int bl, const char* c, int cl, bool d) {
+    EMIT("onUserVideoAvailable", .S(a, al).S(b, bl).S(c, cl).B(d));
+}
+void L2::onUserAudioAvailable(const char* a, int al, const char* b, int bl, bool c) { EMIT("onUserAudioAvailable", .S(a, al).S(b, bl).B(c)); }
+void L2::onRemoteAudioActived(const char* a, int al) { EMIT("onRemoteAudioActived", .S(a, al)); }
+void L2::onPauseConsumer(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onPauseConsumer", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onResumeConsumer(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onResumeConsumer", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onUserUpdateNickName(const char* a, int al, const char* b, int bl) { EMIT("onUserUpdateNickName", .S(a, al).S(b, bl)); }
+void L2::onUserAudioVolumes(const char* a, int al) { EMIT("onUserAudioVolumes", .S(a, al)); }
+void L2::onMixStream(const char* a, int al) { EMIT("onMixStream", .S(a, al)); }
+void L2::onUpdateMixStream(const char* a, int al) { EMIT("onUpdateMixStream", .S(a, al)); }
+void L2::onUserMessageReceived(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onUserMessageReceived", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onUserRemoved(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onUserRemoved", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onAudioMuteToRoom(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onAudioMuteToRoom", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onAudioMuteToPeer(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onAudioMuteToPeer", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onVideoCloseToRoom(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onVideoCloseToRoom", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onVideoCloseToPeer(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onVideoCloseToPeer", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onForbiddenChatToRoom(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onForbiddenChatToRoom", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onUnForbiddenChatToRoom(const char* a, int al, const char* b, int bl, const char* c, int cl) { EMIT("onUnForbiddenChatToRoom", .S(a, al).S(b, bl).S(c, cl)); }
+void L2::onCustomSignalToRoom(const char* a, int al, const char* b, int bl, const char* c, int cl, const char* d, int dl) {
+    EMIT("onCustomSignalToRoom", .S(a, al).S(b, bl).S(c, cl).S(d, dl));
+}
+void L2::onCustomSignalToPeer(const char* a, int al, const char* b, int bl, const char* c, int cl, const char* d, int dl) {
+    EMIT("onCustomSignalToPeer", .S(a, al).S(b, bl).S(c, cl).S(d, dl));
+}
+void L2::onUserBroadcastMessage(const char* a, int al, const char* b, int bl) { EMIT("onUserBroadcastMessage", .S(a, al).S(b, bl)); }
+void L2::onUserSendMessageToPeer(const char* a, int al, const char* b, int bl) { EMIT("onUserSendMessageToPeer", .S(a, al).S(b, bl)); }
+void L2::onStat(const char* a, int al) { EMIT("onStat", .S(a, al)); }
+void L2::onPublishStream(int a, const char* b, int bl, const char* c, int cl) { EMIT("onPublishStream", .I(a).S(b, bl).S(c, cl)); }
+void L2::onDataStreamAvailable(const char* a, int al, const char* b, int bl, bool c) { EMIT("onDataStreamAvailable", .S(a, al).S(b, bl).B(c)); }
+void L2::onSubscrbeDataStreamSuccess(const char* a, int al) { EMIT("onSubscribeDataStreamSuccess", .S(a, al)); }
+void L2::OnDataStreamMessage(const char* a, int al, unsigned char* bytes, unsigned long size, bool binary) {
+    m_registry.Emit("onDataStreamMessage", [&](ListenerEventData& e) { FillDataMessage(e, a, al, bytes, size, binary); });
+}
+void L2::OnUploadRtcLogsProgress(float progress) { EMIT("onUploadRtcLogsProgress", .F(progress)); }
+void L2::OnUploadRtcLogsFinish(int result) { EMIT("onUploadRtcLogsFinish", .I(result)); }
+void L2::onAudioDeviceChange() {}
+void L2::onVideoCaptureDeviceChange() {}

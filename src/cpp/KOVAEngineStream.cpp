@@ -1,0 +1,224 @@
+// The frame path, top to bottom:
+//   SDK thread:  StreamCallback -> copy the three planes once -> queue of the stream (at most four
+//                waiting; a newer frame is dropped when full) -> post CB_STREAM through the stream's
+//                thread-safe function, never blocking.
+//   JS thread:   CallbackJSFn -> CallbackStream -> oldest waiting frame -> frame object whose planes
+//                are external ArrayBuffers over the copies -> the stream's JavaScript function.
+// A plane's copy is freed by its ArrayBuffer's finalizer, so JavaScript may keep the planes after its
+// function returns.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <shared_mutex>
+
+#include "KOVAEngine.h"
+#include "general.h"
+
+std::map<std::string, std::deque<StreamInfo*>> KOVAEngine::m_mapStreamQue;
+std::recursive_mutex KOVAEngine::m_mxQueBuf;
+std::map<std::string, int> KOVAEngine::m_mapStreamBufRefCount;
+
+namespace {
+
+constexpr size_t kMaxWaitingFrames = 4;
+// Largest plane accepted from the SDK (a 16384 x 16384 frame with 4-byte strides fits).
+constexpr int64_t kMaxPlaneBytes = int64_t(1) << 30;
+
+int64_t PlaneSize(int height, int stride, int divisor) {
+    if (height <= 0 || stride <= 0) return 0;
+    return int64_t(height) * int64_t(stride) / divisor;
+}
+
+uint8_t* CopyPlane(const uint8_t* source, int64_t size) {
+    if (source == nullptr || size <= 0 || size > kMaxPlaneBytes) return nullptr;
+    auto* copy = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+    if (copy != nullptr) std::memcpy(copy, source, static_cast<size_t>(size));
+    return copy;
+}
+
+void FreeFrame(StreamInfo* frame) {
+    if (frame == nullptr) return;
+    std::free(const_cast<char*>(frame->streamKey));
+    std::free(frame->dataY);
+    std::free(frame->dataU);
+    std::free(frame->dataV);
+    delete frame;
+}
+
+int64_t NowMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() / 1000;
+}
+
+StreamInfo* CopyFrame(const StreamInfo& frame, const std::string& key) {
+    auto* copy = new StreamInfo(frame);
+    auto* keyCopy = static_cast<char*>(std::calloc(key.size() + 1, 1));
+    if (keyCopy != nullptr) std::memcpy(keyCopy, key.data(), key.size());
+    copy->streamKey = keyCopy;
+    copy->streamKeyLength = static_cast<int32_t>(key.size());
+    copy->dataY = CopyPlane(frame.dataY, PlaneSize(frame.height, frame.strideY, 1));
+    copy->dataU = CopyPlane(frame.dataU, PlaneSize(frame.height, frame.strideU, 2));
+    copy->dataV = CopyPlane(frame.dataV, PlaneSize(frame.height, frame.strideV, 2));
+    copy->timestamp = NowMilliseconds();
+    return copy;
+}
+
+void FreePlane(napi_env /*env*/, void* data, void* /*hint*/) { std::free(data); }
+
+// A Uint8Array over the plane; the plane's memory now belongs to JavaScript.
+napi_value MakePlane(napi_env env, uint8_t* plane, size_t size) {
+    napi_value buffer = MakeOwnedArrayBuffer(env, plane, size, FreePlane, nullptr);
+    if (buffer == nullptr) return nullptr;
+    napi_value array = nullptr;
+    NAPI_CALL(env, napi_create_typedarray(env, napi_uint8_array, size, buffer, 0, &array));
+    return array;
+}
+
+void SetInt(napi_env env, napi_value object, const char* name, int32_t value) {
+    napi_value v = nullptr;
+    NAPI_CALL_CONTINUE(env, napi_create_int32(env, value, &v));
+    NAPI_CALL_CONTINUE(env, napi_set_named_property(env, object, name, v));
+}
+
+void SetPlane(napi_env env, napi_value object, const char* name, uint8_t*& plane, int64_t size) {
+    if (plane == nullptr) return;
+    napi_value array = MakePlane(env, plane, static_cast<size_t>(size));
+    plane = nullptr;  // owned by the ArrayBuffer (or freed) now
+    if (array != nullptr) NAPI_CALL_CONTINUE(env, napi_set_named_property(env, object, name, array));
+}
+
+}  // namespace
+
+void KOVAEngine::StreamCallback(StreamInfo frame) {
+    if (frame.streamKey == nullptr) return;
+    std::string key(frame.streamKey, strnlen(frame.streamKey, 4096));
+    std::shared_lock<std::shared_mutex> lifetime(EngineLifetimeLock());
+    KOVAEngine* engine = m_pStaKOVAEngine;
+    if (engine == nullptr) return;
+    napi_threadsafe_function fn = engine->GetStreamTsFn(key);
+    if (fn == nullptr) return;  // a stream that was never started: not even copied
+    KOVAEnginePushData(key, CopyFrame(frame, key));
+    auto* message = new CallbackMessage();
+    message->type = CB_STREAM;
+    message->text = key;
+    if (napi_call_threadsafe_function(fn, message, napi_tsfn_nonblocking) != napi_ok) delete message;
+}
+
+void KOVAEngine::CallbackStream(napi_env env, napi_value jsCallback, const std::string& key) {
+    if (env == nullptr) return;
+    StreamInfo* frame = KOVAEnginePopData(key);
+    if (frame == nullptr) return;  // dropped, or the stream has ended
+    napi_value object = nullptr;
+    if (napi_create_object(env, &object) != napi_ok) {
+        ThrowLastNapiError(env);
+        FreeFrame(frame);
+        return;
+    }
+    SetInt(env, object, "width", frame->width);
+    SetInt(env, object, "height", frame->height);
+    SetInt(env, object, "rotate", frame->rotation);
+    SetInt(env, object, "strideY", frame->strideY);
+    SetInt(env, object, "strideU", frame->strideU);
+    SetInt(env, object, "strideV", frame->strideV);
+    napi_value v = nullptr;
+    NAPI_CALL_CONTINUE(env, napi_create_int64(env, frame->timestamp, &v));
+    NAPI_CALL_CONTINUE(env, napi_set_named_property(env, object, "timestamp", v));
+    v = nullptr;
+    NAPI_CALL_CONTINUE(env, napi_create_string_utf8(env, key.data(), key.size(), &v));
+    NAPI_CALL_CONTINUE(env, napi_set_named_property(env, object, "streamId", v));
+    SetPlane(env, object, "streamY", frame->dataY, PlaneSize(frame->height, frame->strideY, 1));
+    SetPlane(env, object, "streamU", frame->dataU, PlaneSize(frame->height, frame->strideU, 2));
+    SetPlane(env, object, "streamV", frame->dataV, PlaneSize(frame->height, frame->strideV, 2));
+    FreeFrame(frame);
+    napi_value undefined = nullptr;
+    NAPI_CALL_VOID(env, napi_get_undefined(env, &undefined));
+    NAPI_CALL_CONTINUE(env, napi_call_function(env, undefined, jsCallback, 1, &object, nullptr));
+}
+
+// ---------------------------------------------------------------- queues and reference counts
+
+void KOVAEngine::KOVAEngineCreateQueueBuf(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    m_mapStreamQue[key];
+    KOVAEngineIncStreamRefCount(key);
+}
+
+void KOVAEngine::KOVAEngineDestroyQueueBuf(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    KOVAEngineDecStreamRefCount(key);
+    auto it = m_mapStreamQue.find(key);
+    if (it == m_mapStreamQue.end() || KOVAEngineGetStreamRefCount(key) > 0) return;
+    for (StreamInfo* frame : it->second) FreeFrame(frame);
+    m_mapStreamQue.erase(it);
+}
+
+void KOVAEngine::KOVAEngineClearQueueBuf() {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    for (auto& entry : m_mapStreamQue) {
+        for (StreamInfo* frame : entry.second) FreeFrame(frame);
+    }
+    m_mapStreamQue.clear();
+}
+
+void KOVAEngine::KOVAEnginePushData(const std::string& key, StreamInfo* frame) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    auto it = m_mapStreamQue.find(key);
+    if (it != m_mapStreamQue.end() && it->second.size() < kMaxWaitingFrames) {
+        it->second.push_back(frame);
+    } else {
+        FreeFrame(frame);  // stream stopped, or four frames already waiting: the newest is dropped
+    }
+}
+
+StreamInfo* KOVAEngine::KOVAEnginePopData(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    auto it = m_mapStreamQue.find(key);
+    if (it == m_mapStreamQue.end() || it->second.empty()) return nullptr;
+    StreamInfo* frame = it->second.front();
+    it->second.pop_front();
+    return frame;
+}
+
+void KOVAEngine::KOVAEngineIncStreamRefCount(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    ++m_mapStreamBufRefCount[key];
+}
+
+void KOVAEngine::KOVAEngineDecStreamRefCount(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    auto it = m_mapStreamBufRefCount.find(key);
+    if (it != m_mapStreamBufRefCount.end() && it->second > 0) --it->second;
+}
+
+int KOVAEngine::KOVAEngineGetStreamRefCount(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxQueBuf);
+    auto it = m_mapStreamBufRefCount.find(key);
+    return it == m_mapStreamBufRefCount.end() ? 0 : it->second;
+}
+
+// ---------------------------------------------------------------- stream functions
+
+void KOVAEngine::SetStreamTsFn(const std::string& key, napi_threadsafe_function fn) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxStreamTsFn);
+    m_mapStreamTsFn[key] = fn;
+}
+
+napi_threadsafe_function KOVAEngine::GetStreamTsFn(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxStreamTsFn);
+    auto it = m_mapStreamTsFn.find(key);
+    return it == m_mapStreamTsFn.end() ? nullptr : it->second;
+}
+
+void KOVAEngine::DeleteStreamTsFn(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxStreamTsFn);
+    if (KOVAEngineGetStreamRefCount(key) >= 1) return;  // still used by another start of the key
+    auto it = m_mapStreamTsFn.find(key);
+    if (it == m_mapStreamTsFn.end()) return;
+    napi_threadsafe_function fn = it->second;
+    m_mapStreamTsFn.erase(it);
+    if (fn == nullptr) return;
+    if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
+    if (napi_release_threadsafe_function(fn, napi_tsfn_release) != napi_ok && g_env != nullptr) {
+        ThrowLastNapiError(g_env);
+    }
+}
