@@ -24,16 +24,19 @@ struct HostCopy {
     }
 };
 
-// The argument vectors of every startKovaLogUpload call in the journal, in call order.
+// The argument vector of every startKovaLogUpload call in the journal, in call order, after a
+// check that the journaled argument count matches it.
 std::vector<std::vector<std::string>> UploadCalls(const std::string& journalPath) {
     std::vector<std::vector<std::string>> calls;
     std::istringstream journal(ReadFile(journalPath).value_or(""));
     std::string line;
     while (std::getline(journal, line)) {
         nlohmann::json entry = nlohmann::json::parse(line);
-        if (entry.at("op") == "startKovaLogUpload") {
-            calls.push_back(entry.at("args").at(0).get<std::vector<std::string>>());
-        }
+        if (entry.at("op") != "startKovaLogUpload") continue;
+        // Journaled as [argc, [argv[0], ..., argv[argc - 1]]].
+        const nlohmann::json& args = entry.at("args");
+        calls.push_back(args.at(1).get<std::vector<std::string>>());
+        EXPECT_EQ(args.at(0).get<size_t>(), calls.back().size());
     }
     return calls;
 }
