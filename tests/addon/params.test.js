@@ -3,6 +3,7 @@
 // that the stand-in SDK journalled for the operation is compared field by field.
 const test = require('node:test');
 const assert = require('node:assert');
+const { spawnSync } = require('node:child_process');
 const { SUCCESS, standin, loadAddon, tracked, runOp, pick } = require('./addon_support.js');
 
 const addon = loadAddon();
@@ -435,4 +436,33 @@ test('token: inputs, failures and the clamp of the reported length', () => {
     assert.strictEqual(received, row.token, row.name);
     if (row.meetingId) assert.strictEqual(outcome.calls[0].args[2], row.meetingId, row.name);
   }
+});
+
+test('before the engine exists the object entry functions do nothing and report success', () => {
+  const script = `
+    const s = require(${JSON.stringify(require.resolve('../support/standin.js'))});
+    const addon = require(s.paths.addon);
+    const results = [];
+    let token = null;
+    results.push(addon.KOVAEngineEnterRoom({ roomType: 1 }));
+    results.push(addon.KOVAEngineSendChatMessage({ i_userId: 1, userId: 'u', message: 'm' }));
+    results.push(addon.KOVAEngineSendControlMessage(1, 1, { event: 'e', extraData: 'x' }));
+    results.push(addon.KOVAEngineStartLocalPreview({ width: 1, height: 1, streamCB() {} }));
+    results.push(addon.KOVAEngineStopLocalPreview());
+    results.push(addon.KOVAEngineStartRemoteView({ userId: 1, streamId: 's', width: 1, height: 1,
+      streamSubscribeModelType: 1, streamBitrateType: 0, streamCB() {} }));
+    results.push(addon.KOVAEngineStopRemoteView(1, 's'));
+    results.push(addon.KOVAEngineStartDesktopCapturePreview({ captureInfo: { uniqueId: 'u', name: 'n' },
+      streamCB() {} }));
+    results.push(addon.KOVAEngineStopDesktopCapturePreview({ desktopPreviewSize: 1,
+      desktopPreviewArray: [{ captureInfo: { uniqueId: 'u', name: 'n' }, excludedWindowIds: [1] }],
+      finishCallback() {} }));
+    results.push(addon.KOVAEngineGeneralToken({ meetingId: 'm', userId: 'u', timestamp: 1, appKey: 'k',
+      appId: 'a', callback: (t) => { token = t; } }));
+    console.log(JSON.stringify({ results, token }));`;
+  const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8', timeout: 30000, killSignal: 'SIGKILL' });
+  assert.strictEqual(child.status, 0, child.stderr);
+  const { results, token } = JSON.parse(child.stdout.trim().split('\n').pop());
+  assert.deepStrictEqual(results, new Array(10).fill(SUCCESS));
+  assert.strictEqual(token, '');
 });
