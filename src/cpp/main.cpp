@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "CTRClientAdapter.h"
 #include "EngineEntry.h"
 #include "EngineObjects.h"
 #include "KOVAEngineListener.h"
@@ -398,6 +399,10 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(KOVAEnginePrintLog),
     KOVA_EXPORT(KOVAEngineGetSpeakerVolume),
     KOVA_EXPORT(KOVAEngineGetMicrophoneVolume),
+    KOVA_EXPORT(CTR_SetClientCallBack),
+    KOVA_EXPORT(CTR_CreateClient),
+    KOVA_EXPORT(CTR_SendDataToServer),
+    KOVA_EXPORT(CTR_StopClient),
     KOVA_EXPORT(KOVAEngineSetAudioAINoiseExEnable),
     KOVA_EXPORT(KOVAEngineSetCameraDeviceByUID),
     KOVA_EXPORT(KOVAEngineSetPlayoutDeviceByUID),
