@@ -50,9 +50,13 @@ public:
             f.nullY = info.dataY == nullptr;
             f.nullU = info.dataU == nullptr;
             f.nullV = info.dataV == nullptr;
-            if (info.dataY) f.y.assign(info.dataY, info.dataY + info.height * info.strideY);
-            if (info.dataU) f.u.assign(info.dataU, info.dataU + info.height * info.strideU / 2);
-            if (info.dataV) f.v.assign(info.dataV, info.dataV + info.height * info.strideV / 2);
+            // Frames may carry any sizes: a negative plane size counts as 0, as StreamInfo says.
+            auto plane = [](const uint8_t* data, long long bytes) {
+                return data != nullptr && bytes > 0 ? std::vector<uint8_t>(data, data + bytes) : std::vector<uint8_t>();
+            };
+            f.y = plane(info.dataY, 1LL * info.height * info.strideY);
+            f.u = plane(info.dataU, 1LL * info.height * info.strideU / 2);
+            f.v = plane(info.dataV, 1LL * info.height * info.strideV / 2);
             f.thread = std::this_thread::get_id();
             std::lock_guard<std::mutex> lock(mutex_);
             frames_.push_back(std::move(f));
@@ -70,7 +74,7 @@ private:
 
 // Starts a remote view of `streamId` whose frames go to `sink`.
 void StartView(Api* client, const char* streamId, FrameSink& sink) {
-    Api::StartRemoteViewParam view;
+    Api::StartRemoteViewParam view{};
     view.streamId = streamId;
     view.streamIdLength = static_cast<int>(std::strlen(streamId));
     view.frameCallback = sink.Callback();
@@ -136,7 +140,7 @@ TEST_F(StandinSdk, JournalMirrorsTheCParametersInOrder) {
 }
 
 TEST_F(StandinSdk, RecordsAreObjectsWithTheHeaderFieldNames) {
-    Api::StartLocalPreviewParam preview;
+    Api::StartLocalPreviewParam preview{};
     preview.width = 640;
     preview.height = 480;
     preview.isMultiRate = true;
@@ -184,7 +188,7 @@ TEST_F(StandinSdk, RecordsAreObjectsWithTheHeaderFieldNames) {
     EXPECT_EQ(args[1], 2);
     EXPECT_EQ(args[2], true);
 
-    Api::ChatMessage chat;
+    Api::ChatMessage chat{};
     chat.userId = 4;
     chat.message = "hello";
     chat.messageLength = 5;
@@ -371,7 +375,7 @@ TEST_F(StandinSdk, FramesFollowTheDocumentedPattern) {
 
 TEST_F(StandinSdk, LocalStreamEndsWhenPreviewAndPreviewTestHaveStopped) {
     FrameSink preview, test, capture;
-    Api::StartLocalPreviewParam param;
+    Api::StartLocalPreviewParam param{};
     param.frameCallback = preview.Callback();
     param.captureCallback = capture.Callback();
     client->StartLocalPreview(param);
@@ -476,6 +480,78 @@ TEST_F(StandinSdk, MalformedCommandsReturnMinusOne) {
                              "{\"cmd\":\"frames\",\"key\":\"local\",\"width\":100000,\"height\":100000}",
                              "{\"cmd\":\"frames_all\",\"via\":\"sideways\"}", "{\"cmd\":\"reset\"} trailing"}) {
         EXPECT_EQ(Library().command(text), -1) << text;
+    }
+}
+
+// Every command with a stored callback to reach, then each member (and each element of "args") replaced
+// by values of every JSON type, and every truncation of its text: 0 or -1, never a crash or a hang.
+TEST_F(StandinSdk, CommandsWithAnyMemberValueOrTruncationNeverCrash) {
+    RecordingListenerV1 v1;
+    RecordingListenerV2 v2;
+    client->SetApiListener(&v1);
+    client->SetApiListenerV2(&v2);
+    FrameSink sink;
+    StartView(client, "k", sink);
+    Api::StartLocalPreviewParam local{};
+    local.frameCallback = sink.Callback();
+    local.captureCallback = sink.Callback();
+    client->StartLocalPreview(local);
+    client->GetCameraDevicesList([](Api::CaptureInfo*, int) {});
+    client->GetRecordingSources([](Api::AdmInfo*, int) {});
+    client->SetDebugLogCallback([](int, char*, int) {});
+    client->GetSDKStats([](char*, int) {});
+    client->ExitRoom([](int) {});
+    client->StartRecordingTest([](int) {}, "", 0);
+    client->StartPlayoutTest("", 0, [](int, int) {});
+    client->SetExternalDeviceStateCallback([](bool) {});
+    client->StopDesktopCapturePreview(nullptr, 0, [](int) {});
+
+    const std::vector<Json> commands = {
+        {{"cmd", "set_result"}, {"op", "GetSpeakerVolume"}, {"value", 1}},
+        {{"cmd", "set_string_result"}, {"op", "GetDeviceID"}, {"value", "d"}},
+        {{"cmd", "set_token"}, {"token", "t"}, {"length", 1}},
+        {{"cmd", "listener"}, {"version", 1}, {"event", "onCustomSignalToRoom"}, {"args", {1, "b", {{"s", "c"}, {"len", 1}}, "d"}}},
+        {{"cmd", "listener"}, {"version", 2}, {"event", "OnDataStreamMessage"}, {"args", {"s", {1, 2}, true}}, {"size", 2}},
+        {{"cmd", "listener"}, {"version", 2}, {"event", "onEnterRoom"}, {"users", {{{"nickName", "n"}, {"userId", 1}, {"userIdStr", "u"}}}}, {"count", 1}},
+        {{"cmd", "exit_room_result"}, {"value", 0}, {"times", 1}},
+        {{"cmd", "camera_devices"}, {"list", {{{"id", 1}, {"uniqueId", "u"}, {"name", "n"}}}}, {"count", 1}, {"null", false}},
+        {{"cmd", "recording_sources"}, {"list", {{{"id", 1}, {"uniqueId", "u"}, {"name", "n"}}}}},
+        {{"cmd", "debug_log"}, {"level", 2}, {"text", "x"}},
+        {{"cmd", "sdk_stats"}, {"text", "x"}},
+        {{"cmd", "recording_level"}, {"value", 3}},
+        {{"cmd", "playout_level"}, {"values", {1, 2}}},
+        {{"cmd", "external_device_state"}, {"value", true}},
+        {{"cmd", "desktop_preview_finish"}, {"value", 0}},
+        {{"cmd", "frames"}, {"key", "k"}, {"count", 1}, {"width", 4}, {"height", 2}, {"strides", {4, 2, 2}}, {"rotation", 0},
+         {"via", "frame"}, {"nullPlanes", {"Y"}}, {"interval_ms", 0}, {"first", 1}},
+        {{"cmd", "frames"}, {"key", "local"}, {"via", "capture"}, {"width", 2}, {"height", 2}},
+        {{"cmd", "frames"}, {"key", "k"}, {"keyOverride", "z"}, {"width", 2}, {"height", 2}},
+        {{"cmd", "frames_all"}, {"count", 1}, {"width", 2}, {"height", 2}},
+    };
+    const std::vector<Json> values = {nullptr, "s", -1, int64_t{1} << 31, 1e300, 0.5, Json::array(), Json::object(),
+                                      true, Json{{"s", nullptr}, {"len", -7}}, Json::array({-1, 256})};
+    auto expectHandled = [&](const std::string& text) {
+        const int result = Library().command(text.c_str());
+        EXPECT_TRUE(result == 0 || result == -1) << text;
+    };
+    for (const Json& command : commands) {
+        ASSERT_EQ(Command(command), 0) << command.dump();
+        const std::string text = command.dump();
+        for (size_t n = 0; n < text.size(); ++n) expectHandled(text.substr(0, n));
+        for (const auto& member : command.items()) {
+            for (const Json& value : values) {
+                Json changed = command;
+                changed[member.key()] = value;
+                expectHandled(changed.dump());
+            }
+        }
+        for (size_t i = 0; command.contains("args") && i < command["args"].size(); ++i) {
+            for (const Json& value : values) {
+                Json changed = command;
+                changed["args"][i] = value;
+                expectHandled(changed.dump());
+            }
+        }
     }
 }
 
