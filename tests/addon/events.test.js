@@ -172,6 +172,10 @@ test('onDataStreamMessage: an ArrayBuffer kept after the call stays intact acros
   await waitFor(() => kept.length === 1, 10000, 'binary message');
   for (let i = 0; i < 20; i++) fire(2, 'OnDataStreamMessage', ['more', [i, i, i], true]);
   await waitFor(() => kept.length === 21, 10000, 'more messages');
+  // Exactly the size the SDK states, not the length of what its pointer holds.
+  fire(2, 'OnDataStreamMessage', ['cut', [9, 8, 7, 6], true], { size: 2 });
+  await waitFor(() => kept.length === 22, 10000, 'sized message');
+  assert.deepStrictEqual([...new Uint8Array(kept[21])], [9, 8]);
   kept.splice(1);
   collectGarbage();
   await settle(50);
