@@ -8,13 +8,12 @@
 void ThrowLastNapiError(napi_env env) {
     const napi_extended_error_info* info = nullptr;
     napi_get_last_error_info(env, &info);
+    // The info lives in the environment and the next Node-API call clears it: keep the message first.
+    const char* message = (info != nullptr && info->error_message != nullptr) ? info->error_message
+                                                                              : "empty error message";
     bool pending = false;
     napi_is_exception_pending(env, &pending);
-    if (!pending) {
-        const char* message = (info != nullptr && info->error_message != nullptr) ? info->error_message
-                                                                                  : "empty error message";
-        napi_throw_error(env, nullptr, message);
-    }
+    if (!pending) napi_throw_error(env, nullptr, message);
 }
 
 std::string StatusText(long code) { return SVError::GetErrorMessage(code); }
