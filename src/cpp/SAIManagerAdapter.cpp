@@ -301,8 +301,9 @@ void SAIManagerAdapter::OnCallbackJSFnInit(napi_env env, napi_value jsCallback, 
     // A result of a request abandoned by unInit reaches only its callback.
     bool current = result.tsFn == m_tsFnInit;
     if (current && m_nState == 1) m_nState = result.value == 0 ? 2 : 0;
-    CallJSError(env, jsCallback, result.value);
+    // The request has ended before its callback runs, so the callback may start the next one.
     if (current) CloseRequest(m_tsFnInit, m_gateInit);
+    CallJSError(env, jsCallback, result.value);
     ReportEventError(InternalErrorCodeToJSErrorCode(result.value), "Init SAIManager Result", 0);
 }
 
@@ -316,8 +317,8 @@ void SAIManagerAdapter::OnCallbackJSFnEnable(napi_env env, napi_value jsCallback
             m_nState = 2;
         }
     }
-    CallJSError(env, jsCallback, result.value);
     if (current) CloseRequest(m_tsFnEnable, m_gateEnable);
+    CallJSError(env, jsCallback, result.value);
 }
 
 // ---------------------------------------------------------------- frames (SDK capture thread)
