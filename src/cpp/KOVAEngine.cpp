@@ -276,6 +276,13 @@ void KOVAEngine::KOVAEngineDelCallBackByCBType(EngineCBType type, napi_threadsaf
     if (it->second.empty()) m_mapCallBack.erase(it);
 }
 
+void KOVAEngine::UnrefCallBacks(napi_env env, EngineCBType type) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
+    auto it = m_mapCallBack.find(type);
+    if (it == m_mapCallBack.end()) return;
+    for (napi_threadsafe_function fn : it->second) napi_unref_threadsafe_function(env, fn);
+}
+
 napi_threadsafe_function KOVAEngine::TakeCallBackByCBType(EngineCBType type) {
     std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
     napi_threadsafe_function fn = KOVAEngineGetCallBackByCBType(type);

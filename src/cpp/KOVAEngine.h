@@ -55,6 +55,8 @@ public:
     void KOVAEngineSetCallBackByCBType(EngineCBType type, napi_threadsafe_function fn);
     napi_threadsafe_function KOVAEngineGetCallBackByCBType(EngineCBType type);
     void KOVAEngineDelCallBackByCBType(EngineCBType type, napi_threadsafe_function fn);
+    // Stops every function registered under `type` from keeping Node's event loop alive (JS thread).
+    void UnrefCallBacks(napi_env env, EngineCBType type);
     // Removes and returns the front function of a type (null when none).
     napi_threadsafe_function TakeCallBackByCBType(EngineCBType type);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "CTRClientAdapter.h"
 #include "EngineEntry.h"
 #include "KOVAEngineListener.h"
 #include "SAIManagerAdapter.h"
@@ -432,6 +433,10 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(SAIManagerEnableFeature),
     KOVA_EXPORT(SAIManagerDisableFeature),
     KOVA_EXPORT(SAIManagerUnInit),
+    KOVA_EXPORT(CTR_SetClientCallBack),
+    KOVA_EXPORT(CTR_CreateClient),
+    KOVA_EXPORT(CTR_SendDataToServer),
+    KOVA_EXPORT(CTR_StopClient),
     KOVA_EXPORT(KOVAEngineSetAudioAINoiseExEnable),
     KOVA_EXPORT(KOVAEngineSetCameraDeviceByUID),
     KOVA_EXPORT(KOVAEngineSetPlayoutDeviceByUID),
