@@ -211,9 +211,25 @@ int KOVAEngine::KOVAEngineGetStreamRefCount(const std::string& key) {
 
 // ---------------------------------------------------------------- stream functions
 
+namespace {
+// A stream function's work has ended: it no longer keeps Node's event loop alive. It is released once
+// but never finalised (its initial thread count is 2), so an SDK thread that still holds it may post.
+void EndStreamTsFn(napi_threadsafe_function fn) {
+    if (fn == nullptr) return;
+    if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
+    if (napi_release_threadsafe_function(fn, napi_tsfn_release) != napi_ok && g_env != nullptr) {
+        ThrowLastNapiError(g_env);
+    }
+}
+}  // namespace
+
 void KOVAEngine::SetStreamTsFn(const std::string& key, napi_threadsafe_function fn) {
     std::lock_guard<std::recursive_mutex> lock(m_mxStreamTsFn);
-    m_mapStreamTsFn[key] = fn;
+    napi_threadsafe_function& slot = m_mapStreamTsFn[key];
+    // A later start of the same key takes its frames over; the replaced function would otherwise keep
+    // the process alive for good.
+    if (slot != nullptr && slot != fn) EndStreamTsFn(slot);
+    slot = fn;
 }
 
 napi_threadsafe_function KOVAEngine::GetStreamTsFn(const std::string& key) {
@@ -229,9 +245,5 @@ void KOVAEngine::DeleteStreamTsFn(const std::string& key) {
     if (it == m_mapStreamTsFn.end()) return;
     napi_threadsafe_function fn = it->second;
     m_mapStreamTsFn.erase(it);
-    if (fn == nullptr) return;
-    if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
-    if (napi_release_threadsafe_function(fn, napi_tsfn_release) != napi_ok && g_env != nullptr) {
-        ThrowLastNapiError(g_env);
-    }
+    EndStreamTsFn(fn);
 }
