@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "EngineEntry.h"
-#include "SAIManagerAdapter.h"
 #include "ParseParam.h"
+#include "SAIManagerAdapter.h"
 #include "general.h"
 
 namespace {

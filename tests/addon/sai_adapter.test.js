@@ -248,6 +248,59 @@ test('initByAppId: the app id whole; a manager the library does not create answe
   command(sai, { cmd: 'reset' });
 });
 
+test('captured local camera frames pass through the library only in states 3 and 4', async () => {
+  addon.SAIManagerUnInit();
+  command(sai, { cmd: 'reset' });
+  assert.strictEqual(await later(init), 0);
+  clearAll();
+  const frames = [];
+  const preview = { width: 64, height: 48, isMirror: false, streamCB: (f) => frames.push(f) };
+  assert.strictEqual(addon.KOVAEngineStartLocalPreview(preview), SUCCESS);
+  const captureHandedWith = (op) => entries(sdk, op).map((e) => e.args[0].captureCallback);
+  assert.deepStrictEqual(captureHandedWith('StartLocalPreview'), [false], 'state 2: no capture callback');
+  const processed = () => entries(sai, 'processVideoFrame').length;
+  const capture = (count) => sdk.command(JSON.stringify({ cmd: 'frames', key: 'local', via: 'capture', count, width: 64, height: 48 }));
+
+  assert.strictEqual(await later(enable), 0);
+  assert.strictEqual(capture(2), 0, 'state 4: the camera callback is installed');
+  assert.strictEqual(processed(), 2);
+  assert.deepStrictEqual(entries(sai, 'processVideoFrame')[0].args,
+                         [{ streamKey: 'local', streamKeyLength: 5, width: 64, height: 48, strideY: 64, strideU: 32, strideV: 32, sizeY: 3072 }]);
+
+  command(sai, { cmd: 'hold_results', on: true });
+  command(sai, { cmd: 'set_result', op: 'enableFeature', value: 8 });
+  let code = null;
+  enable((c) => { code = c; });
+  assert.strictEqual(capture(1), 0);
+  assert.strictEqual(processed(), 3, 'state 3: frames still go through');
+  command(sai, { cmd: 'hold_results', on: false });
+  command(sai, { cmd: 'release_results' });
+  await until(() => code !== null, 10000, 'the enable result');
+  assert.strictEqual(code, -10);
+  assert.strictEqual(capture(1), 0, 'a failed enable leaves the callback installed');
+  assert.strictEqual(processed(), 3, 'state 2: frames do not reach the library');
+
+  assert.strictEqual(addon.SAIManagerDisableFeature(), SUCCESS);
+  assert.strictEqual(capture(1), -1, 'switched off: the SDK has no camera callback');
+
+  command(sai, { cmd: 'set_result', op: 'enableFeature', value: 0 });
+  assert.strictEqual(await later(enable), 0);
+  assert.strictEqual(addon.KOVAEngineStartLocalPreviewTest(preview), SUCCESS);
+  assert.deepStrictEqual(captureHandedWith('StartLocalPreviewTest'), [true], 'state 4: the capture callback is handed over');
+  // In the SDK's own pipeline the capture hook changes the frame before it is delivered: the
+  // library's mark reaches the JavaScript frame.
+  assert.strictEqual(sdk.command(JSON.stringify({ cmd: 'live', on: true, fps: 30 })), 0);
+  try {
+    await until(() => frames.some((f) => f.streamY[4] === 0xA5), 10000, 'a frame marked by the library');
+  } finally {
+    sdk.command(JSON.stringify({ cmd: 'live', on: false }));
+  }
+  addon.KOVAEngineStopLocalPreviewTest();
+  addon.KOVAEngineStopLocalPreview();
+  addon.SAIManagerUnInit();
+  command(sai, { cmd: 'reset' });
+});
+
 test('the addon five directories deep finds the library three levels up, or answers -1 without it', () => {
   const child = path.join(__dirname, 'fixtures', 'sai_layout_child.js');
   for (const withLibrary of [false, true]) {
