@@ -301,6 +301,14 @@ test('captured local camera frames pass through the library only in states 3 and
   command(sai, { cmd: 'reset' });
 });
 
+test('the adapter creates the engine when none exists, for its log lines and reports', () => {
+  addon.KOVAEngineUninit();
+  sdk.clear();
+  assert.deepStrictEqual(immediate((cb) => addon.SAIManagerCheckOpenGL(1, 'gl', cb)), [0]);
+  assert.deepStrictEqual(entries(sdk).slice(0, 3).map((e) => [e.op, ...e.args]),
+                         [['EnableKOVASDKCrashDump'], ['CreateKOVAWinClient'], ['PrintLog', 'SAIManagerAdapater checkOpenGL enter']]);
+});
+
 test('the addon five directories deep finds the library three levels up, or answers -1 without it', () => {
   const child = path.join(__dirname, 'fixtures', 'sai_layout_child.js');
   for (const withLibrary of [false, true]) {
