@@ -19,6 +19,7 @@
 
 #include "EngineEntry.h"
 #include "ParseParam.h"
+#include "SAIManagerAdapter.h"
 #include "general.h"
 
 namespace {
@@ -86,8 +87,7 @@ void StopStream(KOVAEngine* engine, const std::string& key) {
 // The capture callback of the local previews: KOVAEngine::CaptureCallback while the AI-effects
 // adapter wants camera frames, else empty.
 FrameCallback LocalCaptureCallback() {
-    // LEAD-SWITCH: return SAIManagerAdapter::isNeedProcessVideoFrame() ? FrameCallback(&KOVAEngine::CaptureCallback) : FrameCallback();
-    return FrameCallback();
+    return SAIManagerAdapter::isNeedProcessVideoFrame() ? FrameCallback(&KOVAEngine::CaptureCallback) : FrameCallback();
 }
 
 template <auto Op>

@@ -6,12 +6,17 @@
 //                are external ArrayBuffers over the copies -> the stream's JavaScript function.
 // A plane's copy is freed by its ArrayBuffer's finalizer, so JavaScript may keep the planes after its
 // function returns.
+//
+// The local capture hook: while the AI-effects adapter wants frames, the SDK's local camera callback
+// is CaptureCallback, which hands each captured frame to the adapter synchronously on the SDK's
+// capture thread, so the library can change the pixels before the SDK uses them.
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <shared_mutex>
 
 #include "KOVAEngine.h"
+#include "SAIManagerAdapter.h"
 #include "general.h"
 
 std::map<std::string, std::deque<StreamInfo*>> KOVAEngine::m_mapStreamQue;
@@ -102,6 +107,14 @@ void KOVAEngine::StreamCallback(StreamInfo frame) {
     message->type = CB_STREAM;
     message->text = key;
     if (napi_call_threadsafe_function(fn, message, napi_tsfn_nonblocking) != napi_ok) delete message;
+}
+
+void KOVAEngine::CaptureCallback(StreamInfo frame) { SAIManagerAdapter::processVideoFrame(frame); }
+
+int KOVAEngine::KOVAEngineSetNeedLocalCameraCallback(bool need) {
+    std::function<void(StreamInfo&)> callback;
+    if (need) callback = [](StreamInfo& frame) { CaptureCallback(frame); };
+    return Call<&IKOV_API::SetLocalCameraCallback>(std::move(callback));
 }
 
 void KOVAEngine::CallbackStream(napi_env env, napi_value jsCallback, const std::string& key) {

@@ -7,6 +7,7 @@ kova_add_node_module(KOVAElectronSDK
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngineStream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngineListener.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SAIManagerAdapter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CTRClientAdapter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ParseParam.cpp
   ${CMAKE_CURRENT_LIST_DIR}/EngineObjects.cpp

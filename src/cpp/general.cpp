@@ -41,6 +41,16 @@ bool ArgBool::Read(napi_env env, napi_value v) {
     return true;
 }
 
+bool ArgWholeStr::Read(napi_env env, napi_value v) {
+    size_t length = 0;
+    NAPI_CALL_BASE(env, napi_get_value_string_utf8(env, v, nullptr, 0, &length), false);
+    buffer.assign(length + 1, '\0');
+    size_t copied = 0;
+    NAPI_CALL_BASE(env, napi_get_value_string_utf8(env, v, &buffer[0], buffer.size(), &copied), false);
+    buffer.resize(copied + 1);
+    return true;
+}
+
 CallFrame::CallFrame(napi_env env, napi_callback_info info, size_t expected, Check check)
     : m_env(env), m_check(check) {
     m_argc = expected < kMaxArgs ? expected : kMaxArgs;

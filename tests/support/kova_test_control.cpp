@@ -1,6 +1,9 @@
-// kova_test_control.node: lets a JavaScript test reach the stand-in SDK that the addon loaded.
+// kova_test_control.node: lets a JavaScript test reach the stand-ins that the addon loaded.
 // open(path) dlopen()s the stand-in at that path (the same file as the addon's gives the same
-// instance) and resolves its control functions; journal(), clear() and command(text) call them.
+// instance) and resolves its control functions. It returns an object whose journal(), clear() and
+// command(text) call that library's functions, so several stand-ins (the SDK and the AI-effects
+// library) can be driven side by side; the module's own journal(), clear() and command(text) call
+// those of the library opened last.
 #include <dlfcn.h>
 #include <node_api.h>
 
@@ -10,9 +13,15 @@
 
 namespace {
 
-PFN_kova_standin_journal g_journal = nullptr;
-PFN_kova_standin_journal_clear g_clear = nullptr;
-PFN_kova_standin_command g_command = nullptr;
+// The control functions of one opened stand-in.
+struct Controls {
+    PFN_kova_standin_journal journal = nullptr;
+    PFN_kova_standin_journal_clear clear = nullptr;
+    PFN_kova_standin_command command = nullptr;
+};
+
+// The library opened last.
+Controls* g_last = nullptr;
 
 // Throws the last Node-API error unless an exception is already pending.
 void ThrowLastError(napi_env env) {
@@ -49,11 +58,19 @@ bool StringArgument(napi_env env, napi_callback_info info, std::string& out) {
     return napi_get_value_string_utf8(env, arg, &out[0], length + 1, &length) == napi_ok;
 }
 
-bool RequireOpen(napi_env env) {
-    if (g_command != nullptr) return true;
-    napi_throw_error(env, nullptr, "kova_test_control: call open(sdkPath) first");
-    return false;
+// The controls a call works on: those bound to the function, else those of the library opened last.
+Controls* ControlsOf(napi_env env, napi_callback_info info) {
+    void* data = nullptr;
+    size_t argc = 0;
+    if (napi_get_cb_info(env, info, &argc, nullptr, nullptr, &data) != napi_ok) return nullptr;
+    auto* controls = data != nullptr ? static_cast<Controls*>(data) : g_last;
+    if (controls == nullptr) napi_throw_error(env, nullptr, "kova_test_control: call open(sdkPath) first");
+    return controls;
 }
+
+napi_value Journal(napi_env env, napi_callback_info info);
+napi_value Clear(napi_env env, napi_callback_info info);
+napi_value Command(napi_env env, napi_callback_info info);
 
 napi_value Open(napi_env env, napi_callback_info info) {
     std::string path;
@@ -71,35 +88,44 @@ napi_value Open(napi_env env, napi_callback_info info) {
         napi_throw_error(env, nullptr, ("kova_test_control: " + path + " lacks the stand-in control functions").c_str());
         return nullptr;
     }
-    g_journal = journal;
-    g_clear = clear;
-    g_command = command;
+    // Lives as long as the process: the library is never closed either.
+    auto* controls = new Controls{journal, clear, command};
+    g_last = controls;
+    const napi_property_descriptor properties[] = {
+        {"journal", nullptr, Journal, nullptr, nullptr, nullptr, napi_enumerable, controls},
+        {"clear", nullptr, Clear, nullptr, nullptr, nullptr, napi_enumerable, controls},
+        {"command", nullptr, Command, nullptr, nullptr, nullptr, napi_enumerable, controls},
+    };
     napi_value result = nullptr;
-    NAPI_CALL(env, napi_get_undefined(env, &result));
+    NAPI_CALL(env, napi_create_object(env, &result));
+    NAPI_CALL(env, napi_define_properties(env, result, sizeof(properties) / sizeof(properties[0]), properties));
     return result;
 }
 
-napi_value Journal(napi_env env, napi_callback_info) {
-    if (!RequireOpen(env)) return nullptr;
+napi_value Journal(napi_env env, napi_callback_info info) {
+    Controls* controls = ControlsOf(env, info);
+    if (controls == nullptr) return nullptr;
     napi_value result = nullptr;
-    NAPI_CALL(env, napi_create_string_utf8(env, g_journal(), NAPI_AUTO_LENGTH, &result));
+    NAPI_CALL(env, napi_create_string_utf8(env, controls->journal(), NAPI_AUTO_LENGTH, &result));
     return result;
 }
 
-napi_value Clear(napi_env env, napi_callback_info) {
-    if (!RequireOpen(env)) return nullptr;
-    g_clear();
+napi_value Clear(napi_env env, napi_callback_info info) {
+    Controls* controls = ControlsOf(env, info);
+    if (controls == nullptr) return nullptr;
+    controls->clear();
     napi_value result = nullptr;
     NAPI_CALL(env, napi_get_undefined(env, &result));
     return result;
 }
 
 napi_value Command(napi_env env, napi_callback_info info) {
-    if (!RequireOpen(env)) return nullptr;
+    Controls* controls = ControlsOf(env, info);
+    if (controls == nullptr) return nullptr;
     std::string text;
     if (!StringArgument(env, info, text)) return nullptr;
     napi_value result = nullptr;
-    NAPI_CALL(env, napi_create_int32(env, g_command(text.c_str()), &result));
+    NAPI_CALL(env, napi_create_int32(env, controls->command(text.c_str()), &result));
     return result;
 }
 
