@@ -37,7 +37,7 @@ int64_t EnterWithArgs(const char* op, Json args, int64_t fallback = 0);
 template <typename... A>
 int64_t Enter(const char* op, const A&... args) {
     Json list = Json::array();
-    PutArgs(list, args...);
+    if (State().journal.Enabled()) PutArgs(list, args...);
     return EnterWithArgs(op, std::move(list));
 }
 
