@@ -102,7 +102,7 @@ async function main() {
     result = await copyCheck();
   } else {
     const mb = frameBytes / 1e6;
-    const costCount = Math.max(20, Math.round(scale * 300 / mb));
+    const costCount = Math.max(40, Math.round(scale * 600 / mb));
     const cost = streams === 1 ? await nativeCost(costCount) : null;
     // Throughput: every stream pushes at full speed; the better of two alternating runs.
     const fastCount = Math.max(50, Math.round(scale * 1500 / mb));

@@ -17,7 +17,11 @@ const notes = [];
 function runJson(command, args, { env = {}, timeoutMs = 600000 } = {}) {
   const result = spawnSync(command, args, { env: { ...process.env, ...env }, encoding: 'utf8',
     timeout: timeoutMs, killSignal: 'SIGKILL', maxBuffer: 64 << 20 });
-  const lines = (result.stdout || '').trim().split('\n').filter((l) => l.startsWith('{') || l.startsWith('['));
+  const stdout = (result.stdout || '').trim();
+  const lines = stdout.split('\n').filter((l) => l.startsWith('{') || l.startsWith('['));
+  if (result.status === 0 && stdout.startsWith('{') && !stdout.includes('\n{')) {
+    try { return JSON.parse(stdout); } catch (e) { /* one object per line: read below */ }
+  }
   if (result.status !== 0 || lines.length === 0) {
     const why = result.error ? result.error.message : (result.stderr || '').trim().split('\n').slice(-3).join(' | ');
     return { error: `${path.basename(command)} ${args.join(' ').slice(0, 60)}: exit ${result.status} ${why}`.trim() };
