@@ -52,6 +52,15 @@ test('the declarations name 102 distinct functions', () => {
   assert.strictEqual(new Set(names).size, 102);
 });
 
+test('lib/events lists the 39 listener events that the declarations type, each once', () => {
+  const { LISTENER_EVENTS } = require('../../lib/events');
+  const text = fs.readFileSync(path.join(ROOT, 'types', 'index.d.ts'), 'utf8');
+  const declared = new Set([...text.matchAll(/^\s+(on\w+)\?:/gm)].map((m) => m[1]));
+  assert.strictEqual(LISTENER_EVENTS.length, 39);
+  assert.deepStrictEqual(new Set(LISTENER_EVENTS), declared);
+  assert.ok(Object.isFrozen(LISTENER_EVENTS));
+});
+
 test('the package loads the built addon and exports exactly the declared functions, in order', () => {
   const result = loadPackage({});
   assert.strictEqual(result.error, undefined, result.error);

@@ -11,6 +11,8 @@ import type {
   SAIResultCode,
   VideoFrame,
 } from '../..';
+import { LISTENER_EVENTS } from '../../lib/events';
+import { addonCandidates, locateAddon } from '../../lib/locate';
 
 type Equal<A, B> = (<T>() => T extends A ? 1 : 2) extends <T>() => T extends B ? 1 : 2 ? true : false;
 function exact<A>() {
@@ -33,6 +35,9 @@ const everyEvent: Record<ListenerEventName, true> = {
   onDataStreamMessage: true, onUploadRtcLogsProgress: true, onUploadRtcLogsFinish: true, onErrorV2: true,
 };
 exact<keyof ApiListener>()(Object.keys(everyEvent)[0] as keyof ApiListenerV2);
+exact<readonly ListenerEventName[]>()(LISTENER_EVENTS);
+exact<string>()(locateAddon({ KOVA_BUILD_DIR: '/tmp/build' }));
+addonCandidates().forEach((c) => void [exact<string>()(c.file), c.from]);
 
 function drawFrame(frame: VideoFrame): void {
   const y: Uint8Array | undefined = frame.streamY;
