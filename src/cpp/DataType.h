@@ -1,4 +1,5 @@
-// The addon's own records: what crosses from an SDK (or library) thread to the JavaScript thread.
+// The addon's own records: what crosses from an SDK (or library) thread to the JavaScript thread,
+// and the parameter records that ParseParam fills from JavaScript objects.
 #ifndef KOVA_DATATYPE_H
 #define KOVA_DATATYPE_H
 
@@ -77,6 +78,76 @@ struct CallbackMessage {
     // The one-shot registration that this answer belongs to: taken out of the registry when the
     // answer was posted, released after the JavaScript call.
     napi_threadsafe_function oneShot = nullptr;
+};
+
+// ---- the addon's own parameter records, filled from JavaScript objects by ParseParam ----
+
+// Entering a room; each field is named after the JavaScript property that fills it.
+struct MeetingParam {
+    int32_t roomId = 0;
+    int32_t roomType = 0;
+    std::string userRoomId;
+    std::string sdkVersion;
+    std::string nickName;
+    std::string token;
+    std::string appId;
+    std::string userId;
+    std::string nonce;
+    int64_t timestamp = 0;
+    std::string deviceId;
+    std::string deviceName;
+    std::string deviceType;
+    std::string deviceMode;
+    std::string deviceVersion;
+};
+
+// A remote camera or desktop view. The user is meant by `userIdV2` when it is set, else by `userId`.
+struct RemoteViewParam {
+    int32_t userId = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t streamSubscribeModelType = 1;
+    int32_t streamBitrateType = 0;
+    std::string streamId;
+    std::string userIdV2;
+};
+
+// A desktop-capture source with its preview settings. The record owns its excluded-window array
+// (new[]); whoever takes the array over sets the pointer to null.
+struct DesktopCapturePreviewParam {
+    int32_t id = 0;
+    std::string name;
+    std::string uniqueId;
+    int32_t desktopType = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t thumbnailType = 1;
+    int32_t highPriority = 0;
+    bool isMultiRate = false;
+    int64_t* excludedWindowIds = nullptr;
+    int32_t excludedWindowCount = 0;
+
+    DesktopCapturePreviewParam() = default;
+    ~DesktopCapturePreviewParam() { delete[] excludedWindowIds; }
+    DesktopCapturePreviewParam(const DesktopCapturePreviewParam&) = delete;
+    DesktopCapturePreviewParam& operator=(const DesktopCapturePreviewParam&) = delete;
+};
+
+// A chat message (the SDK's record of the same name carries it as pointers and lengths).
+struct ChatMessage {
+    int32_t i_userId = 0;
+    std::string userId;
+    std::string message;
+};
+
+// The inputs of a locally generated token; strings keep at most 255 bytes and a terminating zero.
+struct TokenParam {
+    char meetingId[256] = {};
+    char userId[256] = {};
+    int64_t timestamp = 0;
+    char appKey[256] = {};
+    char appId[256] = {};
+    napi_value callback = nullptr;
 };
 
 #endif  // KOVA_DATATYPE_H

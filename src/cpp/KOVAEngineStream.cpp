@@ -6,12 +6,17 @@
 //                are external ArrayBuffers over the copies -> the stream's JavaScript function.
 // A plane's copy is freed by its ArrayBuffer's finalizer, so JavaScript may keep the planes after its
 // function returns.
+//
+// The local capture hook: while the AI-effects adapter wants frames, the SDK's local camera callback
+// is CaptureCallback, which hands each captured frame to the adapter synchronously on the SDK's
+// capture thread, so the library can change the pixels before the SDK uses them.
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <shared_mutex>
 
 #include "KOVAEngine.h"
+#include "SAIManagerAdapter.h"
 #include "general.h"
 
 std::map<std::string, std::deque<StreamInfo*>> KOVAEngine::m_mapStreamQue;
@@ -102,6 +107,14 @@ void KOVAEngine::StreamCallback(StreamInfo frame) {
     message->type = CB_STREAM;
     message->text = key;
     if (napi_call_threadsafe_function(fn, message, napi_tsfn_nonblocking) != napi_ok) delete message;
+}
+
+void KOVAEngine::CaptureCallback(StreamInfo frame) { SAIManagerAdapter::processVideoFrame(frame); }
+
+int KOVAEngine::KOVAEngineSetNeedLocalCameraCallback(bool need) {
+    std::function<void(StreamInfo&)> callback;
+    if (need) callback = [](StreamInfo& frame) { CaptureCallback(frame); };
+    return Call<&IKOV_API::SetLocalCameraCallback>(std::move(callback));
 }
 
 void KOVAEngine::CallbackStream(napi_env env, napi_value jsCallback, const std::string& key) {
@@ -198,9 +211,25 @@ int KOVAEngine::KOVAEngineGetStreamRefCount(const std::string& key) {
 
 // ---------------------------------------------------------------- stream functions
 
+namespace {
+// A stream function's work has ended: it no longer keeps Node's event loop alive. It is released once
+// but never finalised (its initial thread count is 2), so an SDK thread that still holds it may post.
+void EndStreamTsFn(napi_threadsafe_function fn) {
+    if (fn == nullptr) return;
+    if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
+    if (napi_release_threadsafe_function(fn, napi_tsfn_release) != napi_ok && g_env != nullptr) {
+        ThrowLastNapiError(g_env);
+    }
+}
+}  // namespace
+
 void KOVAEngine::SetStreamTsFn(const std::string& key, napi_threadsafe_function fn) {
     std::lock_guard<std::recursive_mutex> lock(m_mxStreamTsFn);
-    m_mapStreamTsFn[key] = fn;
+    napi_threadsafe_function& slot = m_mapStreamTsFn[key];
+    // A later start of the same key takes its frames over; the replaced function would otherwise keep
+    // the process alive for good.
+    if (slot != nullptr && slot != fn) EndStreamTsFn(slot);
+    slot = fn;
 }
 
 napi_threadsafe_function KOVAEngine::GetStreamTsFn(const std::string& key) {
@@ -216,9 +245,5 @@ void KOVAEngine::DeleteStreamTsFn(const std::string& key) {
     if (it == m_mapStreamTsFn.end()) return;
     napi_threadsafe_function fn = it->second;
     m_mapStreamTsFn.erase(it);
-    if (fn == nullptr) return;
-    if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
-    if (napi_release_threadsafe_function(fn, napi_tsfn_release) != napi_ok && g_env != nullptr) {
-        ThrowLastNapiError(g_env);
-    }
+    EndStreamTsFn(fn);
 }

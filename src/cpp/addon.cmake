@@ -7,7 +7,10 @@ kova_add_node_module(KOVAElectronSDK
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngineStream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngineListener.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SAIManagerAdapter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CTRClientAdapter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ParseParam.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/EngineObjects.cpp
 )
 target_link_libraries(KOVAElectronSDK PRIVATE kova_shared Threads::Threads)
 set_target_properties(KOVAElectronSDK PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${KOVA_ADDON_DIR})

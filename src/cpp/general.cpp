@@ -8,13 +8,12 @@
 void ThrowLastNapiError(napi_env env) {
     const napi_extended_error_info* info = nullptr;
     napi_get_last_error_info(env, &info);
+    // The info lives in the environment and the next Node-API call clears it: keep the message first.
+    const char* message = (info != nullptr && info->error_message != nullptr) ? info->error_message
+                                                                              : "empty error message";
     bool pending = false;
     napi_is_exception_pending(env, &pending);
-    if (!pending) {
-        const char* message = (info != nullptr && info->error_message != nullptr) ? info->error_message
-                                                                                  : "empty error message";
-        napi_throw_error(env, nullptr, message);
-    }
+    if (!pending) napi_throw_error(env, nullptr, message);
 }
 
 std::string StatusText(long code) { return SVError::GetErrorMessage(code); }
@@ -39,6 +38,16 @@ bool ArgU16::Read(napi_env env, napi_value v) {
 
 bool ArgBool::Read(napi_env env, napi_value v) {
     NAPI_CALL_BASE(env, napi_get_value_bool(env, v, &value), false);
+    return true;
+}
+
+bool ArgWholeStr::Read(napi_env env, napi_value v) {
+    size_t length = 0;
+    NAPI_CALL_BASE(env, napi_get_value_string_utf8(env, v, nullptr, 0, &length), false);
+    buffer.assign(length + 1, '\0');
+    size_t copied = 0;
+    NAPI_CALL_BASE(env, napi_get_value_string_utf8(env, v, &buffer[0], buffer.size(), &copied), false);
+    buffer.resize(copied + 1);
     return true;
 }
 

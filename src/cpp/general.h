@@ -100,6 +100,25 @@ struct ArgCStr : ArgStr<N> {
     std::tuple<const char*> Params() const { return {this->buffer}; }
 };
 
+// A string read whole: its length is asked first, then it is copied into a zero-filled buffer of
+// length + 1 bytes.
+struct ArgWholeStr {
+    static constexpr napi_valuetype kType = napi_string;
+    std::string buffer;  // the bytes followed by the zero byte
+    bool Read(napi_env env, napi_value v);
+    size_t Length() const { return buffer.empty() ? 0 : buffer.size() - 1; }
+};
+
+// A JavaScript function, kept as its value.
+struct ArgFunction {
+    static constexpr napi_valuetype kType = napi_function;
+    napi_value value = nullptr;
+    bool Read(napi_env /*env*/, napi_value v) {
+        value = v;
+        return true;
+    }
+};
+
 // A number passed on as an SDK enumeration.
 template <typename E>
 struct ArgEnum {

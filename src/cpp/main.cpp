@@ -6,7 +6,9 @@
 
 #include "CTRClientAdapter.h"
 #include "EngineEntry.h"
+#include "EngineObjects.h"
 #include "KOVAEngineListener.h"
+#include "SAIManagerAdapter.h"
 #include "SVError.h"
 #include "general.h"
 
@@ -305,6 +307,54 @@ KOVA_ENTRY(KOVAEngineSetApiListenerV2) {
     return SetListenerEntry<KOVAEngineListenerV2, &KOVAEngine::KOVAEngineGetListenerV2, &KOVAEngine::KOVAEngineSetApiListenerV2>(env, info);
 }
 
+// ---------------------------------------------------------------- AI-effects adapter
+
+// Checks and reads the arguments A..., hands them to the adapter and returns "operation success.";
+// the request's own result reaches its callback.
+template <typename... A, typename Forward>
+napi_value SAIManagerEntry(napi_env env, napi_callback_info info, Forward forward) {
+    CallFrame frame(env, info, sizeof...(A), Check::F);
+    if (!frame.Ok()) return frame.Failure();
+    std::tuple<A...> args;
+    if (!frame.ReadAll(args)) return frame.Failure();
+    std::apply([&](A&... a) { forward(SAIManagerAdapter::SAIManagerAdapterInstance(), a...); }, args);
+    return SuccessResult(env);
+}
+
+using SAIText = ArgStr<512>;
+
+KOVA_ENTRY(SAIManagerCheckOpenGL) {
+    return SAIManagerEntry<ArgI32, ArgWholeStr, ArgFunction>(
+        env, info, [env](SAIManagerAdapter* adapter, ArgI32& n, ArgWholeStr& text, ArgFunction& cb) {
+            adapter->checkOpenGL(env, n.value, text.buffer.c_str(), static_cast<int>(text.buffer.size()), cb.value);
+        });
+}
+KOVA_ENTRY(SAIManagerInit) {
+    return SAIManagerEntry<ArgI32, ArgWholeStr, SAIText, ArgFunction>(
+        env, info, [env](SAIManagerAdapter* adapter, ArgI32& n, ArgWholeStr& data, SAIText& text, ArgFunction& cb) {
+            adapter->init(env, n.value, &data.buffer[0], static_cast<int>(data.buffer.size()), text.buffer,
+                          static_cast<int>(text.length), cb.value);
+        });
+}
+KOVA_ENTRY(SAIManagerInitByAppId) {
+    return SAIManagerEntry<ArgI32, ArgWholeStr, ArgFunction>(
+        env, info, [env](SAIManagerAdapter* adapter, ArgI32& n, ArgWholeStr& appId, ArgFunction& cb) {
+            adapter->initByAppId(env, n.value, appId.buffer.c_str(), static_cast<int>(appId.buffer.size()), cb.value);
+        });
+}
+KOVA_ENTRY(SAIManagerEnableFeature) {
+    return SAIManagerEntry<ArgI32, SAIText, ArgFunction>(
+        env, info, [env](SAIManagerAdapter* adapter, ArgI32& n, SAIText& text, ArgFunction& cb) {
+            adapter->enableFeature(env, n.value, text.buffer, static_cast<int>(text.length), cb.value);
+        });
+}
+KOVA_ENTRY(SAIManagerDisableFeature) {
+    return SAIManagerEntry<>(env, info, [](SAIManagerAdapter* adapter) { adapter->disableFeature(); });
+}
+KOVA_ENTRY(SAIManagerUnInit) {
+    return SAIManagerEntry<>(env, info, [](SAIManagerAdapter* adapter) { adapter->unInit(); });
+}
+
 // ---------------------------------------------------------------- registration
 
 struct ExportedFunction {
@@ -320,6 +370,7 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(KOVAEngineSetEnv),
     KOVA_EXPORT(KOVAEngineSetApiListener),
     KOVA_EXPORT(KOVAEngineSetApiListenerV2),
+    KOVA_EXPORT(KOVAEngineEnterRoom),
     KOVA_EXPORT(KOVAEngineExitRoom),
     KOVA_EXPORT(KOVAEngineGetCameraDevicesList),
     KOVA_EXPORT(KOVAEngineSetCurrentCameraDevice),
@@ -337,8 +388,13 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(KOVAEngineMuteRemoteAudio),
     KOVA_EXPORT(KOVAEngineMuteRemoteAudioV2),
     KOVA_EXPORT(KOVAEngineMuteRemoteAllAudio),
+    KOVA_EXPORT(KOVAEngineStartLocalPreview),
+    KOVA_EXPORT(KOVAEngineStopLocalPreview),
     KOVA_EXPORT(KOVAEngineSetVideoEncodingParam),
     KOVA_EXPORT(KOVAEngineMuteLocalVideo),
+    KOVA_EXPORT(KOVAEngineStartRemoteView),
+    KOVA_EXPORT(KOVAEngineStopRemoteView),
+    KOVA_EXPORT(KOVAEngineStopRemoteViewV2),
     KOVA_EXPORT(KOVAEngineChangeVideoStream),
     KOVA_EXPORT(KOVAEngineChangeVideoStreamV2),
     KOVA_EXPORT(KOVAEngineMuteRemoteVideo),
@@ -346,15 +402,27 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(KOVAEngineMuteAllRemoteVideo),
     KOVA_EXPORT(KOVAEngineGetScreenCaptureSources),
     KOVA_EXPORT(KOVAEngineGetWindowCaptureSources),
+    KOVA_EXPORT(KOVAEngineStartDesktopCaptureShare),
+    KOVA_EXPORT(KOVAEngineStopDesktopCaptureShare),
+    KOVA_EXPORT(KOVAEngineStartRemoteDesktopView),
+    KOVA_EXPORT(KOVAEngineStopRemoteDesktopView),
+    KOVA_EXPORT(KOVAEngineStopRemoteDesktopViewV2),
+    KOVA_EXPORT(KOVAEngineStartDesktopCapturePreview),
+    KOVA_EXPORT(KOVAEngineStopDesktopCapturePreview),
     KOVA_EXPORT(KOVAEngineSetPlayoutDevice),
     KOVA_EXPORT(KOVAEngineSetRecordingDevice),
     KOVA_EXPORT(KOVAEngineSetSpeakerVolume),
     KOVA_EXPORT(KOVAEngineSetMicrophoneVolume),
     KOVA_EXPORT(KOVAEngineGetPlayoutSources),
     KOVA_EXPORT(KOVAEngineGetRecordingSources),
+    KOVA_EXPORT(KOVAEngineSendChatMessage),
+    KOVA_EXPORT(KOVAEngineInitBroadCast),
     KOVA_EXPORT(KOVAEngineChangeNickName),
     KOVA_EXPORT(KOVAEngineChangeNickNameV2),
+    KOVA_EXPORT(KOVAEngineSendControlMessage),
+    KOVA_EXPORT(KOVAEngineSendControlMessageV2),
     KOVA_EXPORT(KOVAEngineEnableStreamStat),
+    KOVA_EXPORT(KOVAEngineGeneralToken),
     KOVA_EXPORT(KOVAEngineInstallAudioDrive),
     KOVA_EXPORT(KOVAEngineHasMacVirtualDevice),
     KOVA_EXPORT(KOVAEngineSetDebugLogEnable),
@@ -368,6 +436,8 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(KOVAEngineSetSDKConfigParam),
     KOVA_EXPORT(KOVAEngineGetSDKStats),
     KOVA_EXPORT(KOVAEngineFindWindowIdByTitle),
+    KOVA_EXPORT(KOVAEngineStartLocalPreviewTest),
+    KOVA_EXPORT(KOVAEngineStopLocalPreviewTest),
     KOVA_EXPORT(KOVAEngineStartRecordingTest),
     KOVA_EXPORT(KOVAEngineStopRecordingTest),
     KOVA_EXPORT(KOVAEngineStartPlayoutTest),
@@ -378,6 +448,12 @@ static const ExportedFunction kExports[] = {
     KOVA_EXPORT(KOVAEnginePrintLog),
     KOVA_EXPORT(KOVAEngineGetSpeakerVolume),
     KOVA_EXPORT(KOVAEngineGetMicrophoneVolume),
+    KOVA_EXPORT(SAIManagerCheckOpenGL),
+    KOVA_EXPORT(SAIManagerInit),
+    KOVA_EXPORT(SAIManagerInitByAppId),
+    KOVA_EXPORT(SAIManagerEnableFeature),
+    KOVA_EXPORT(SAIManagerDisableFeature),
+    KOVA_EXPORT(SAIManagerUnInit),
     KOVA_EXPORT(CTR_SetClientCallBack),
     KOVA_EXPORT(CTR_CreateClient),
     KOVA_EXPORT(CTR_SendDataToServer),

@@ -1,0 +1,56 @@
+// Synthetic I420 frames: the deterministic fill of the "frames" command (documented in
+// kova_standin.h) and the moving test pattern of live mode.
+#ifndef KOVA_STANDIN_FRAMES_H
+#define KOVA_STANDIN_FRAMES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Json.h"
+
+namespace kova_standin {
+
+struct FrameSpec {
+    int width = 0;
+    int height = 0;
+    int strideY = 0;
+    int strideU = 0;
+    int strideV = 0;
+    int rotation = 0;
+    bool nullY = false;
+    bool nullU = false;
+    bool nullV = false;
+};
+
+// A spec with I420 strides for a size (width, and half the width rounded up for chroma).
+FrameSpec SpecForSize(int width, int height);
+
+// The three planes of one frame, sized as StreamInfo says: Y height*strideY, U height*strideU/2,
+// V height*strideV/2 (a negative product counts as 0). Reused from frame to frame.
+class FrameBuffer {
+public:
+    // False when a plane would exceed kMaxPlaneBytes.
+    bool Allocate(const FrameSpec& spec);
+    // Frame n of the deterministic fill.
+    void FillCounter(uint32_t n);
+    // Frame n of the test pattern: colour bars, a square that moves with n, and n drawn in digits.
+    void FillPattern(uint64_t n);
+    // The StreamInfo over the planes; `key` must outlive its use.
+    Api::StreamInfo Info(const std::string& key, int64_t timestamp);
+
+    static constexpr int64_t kMaxPlaneBytes = int64_t{64} << 20;
+
+private:
+    FrameSpec spec_;
+    int64_t sizeY_ = 0;
+    int64_t sizeU_ = 0;
+    int64_t sizeV_ = 0;
+    std::vector<uint8_t> y_;
+    std::vector<uint8_t> u_;
+    std::vector<uint8_t> v_;
+};
+
+}  // namespace kova_standin
+
+#endif  // KOVA_STANDIN_FRAMES_H

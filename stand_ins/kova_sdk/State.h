@@ -1,0 +1,46 @@
+// The stand-in's process-wide state: one per loaded library file, shared by the client, the
+// control commands and live mode. Created on first use; at unload its destructor stops live mode
+// and joins every SDK thread before anything else goes away.
+#ifndef KOVA_STANDIN_STATE_H
+#define KOVA_STANDIN_STATE_H
+
+#include "CallbackStore.h"
+#include "Journal.h"
+#include "LiveMode.h"
+#include "SdkThreads.h"
+#include "Settings.h"
+
+namespace kova_standin {
+
+struct Standin {
+    Standin();
+    ~Standin();
+
+    Journal journal;
+    Settings settings;
+    CallbackStore callbacks;
+    SdkThreads threads;
+    LiveMode live;
+};
+
+Standin& State();
+
+// The process's one client: created on the first call, the same object until DestroyClient.
+Api* CreateClient();
+// Destroys the client: live mode stops, every stored callback and listener is forgotten and every
+// SDK thread has ended when this returns, so no callback runs afterwards.
+void DestroyClient();
+
+// Journals one call and applies KOVA_STANDIN_CRASH_IN; returns the configured result of `op`, else
+// `fallback`.
+int64_t EnterWithArgs(const char* op, Json args, int64_t fallback = 0);
+template <typename... A>
+int64_t Enter(const char* op, const A&... args) {
+    Json list = Json::array();
+    PutArgs(list, args...);
+    return EnterWithArgs(op, std::move(list));
+}
+
+}  // namespace kova_standin
+
+#endif  // KOVA_STANDIN_STATE_H

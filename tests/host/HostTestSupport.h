@@ -1,0 +1,226 @@
+// Helpers for the service-host tests: run the built host as a child process with its standard
+// output and standard error captured separately and a time-out, scratch directories, file access
+// and ".zzz" fixtures made with zlib's compress.
+#ifndef KOVA_HOST_TEST_SUPPORT_H
+#define KOVA_HOST_TEST_SUPPORT_H
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace hosttest {
+
+namespace fs = std::filesystem;
+
+struct ProcessResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;  // -1 when the child did not exit normally
+    bool timedOut = false;
+};
+
+struct ProcessOptions {
+    std::string cwd;                           // empty: the test's own
+    std::map<std::string, std::string> env;    // added to (or replacing in) the test's environment
+    int timeoutSeconds = 30;
+    size_t addressSpaceLimit = 0;              // bytes; 0: none
+};
+
+inline long long MonotonicMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Runs `program` with exactly `argv` as its argument vector (argv may be empty, or name another
+// argument 0 than the program path). A child still running at the time-out is killed.
+inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& argv,
+                                const ProcessOptions& options = {}) {
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (options.env.count(name) == 0) envStrings.push_back(entry);
+    }
+    for (const auto& [name, value] : options.env) envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : envStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStrings = argv;
+    std::vector<char*> args;
+    for (std::string& arg : argStrings) args.push_back(arg.data());
+    args.push_back(nullptr);
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+        if (options.addressSpaceLimit != 0) {
+            rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        }
+        execve(program.c_str(), args.data(), envp.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+
+    ProcessResult result;
+    const long long deadline = MonotonicMs() + options.timeoutSeconds * 1000LL;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        long long left = deadline - MonotonicMs();
+        if (left <= 0) {
+            result.timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left)) < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (pollfd& p : fds) {
+        if (p.fd >= 0) close(p.fd);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    return result;
+}
+
+inline std::string HostDir() {
+    const char* dir = getenv("KOVA_HOST_DIR");
+    if (dir == nullptr || *dir == '\0') throw std::runtime_error("KOVA_HOST_DIR is not set");
+    return dir;
+}
+
+inline std::string HostPath() { return HostDir() + "/kova_service_host"; }
+
+// Runs the built host with `args` after the program path.
+inline ProcessResult RunHost(const std::vector<std::string>& args, const ProcessOptions& options = {},
+                             const std::string& program = HostPath()) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(program, argv, options);
+}
+
+// A fresh directory under the system's temporary directory, removed with its content.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "kova_host_test_XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) throw std::runtime_error("cannot write " + path);
+    file.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+// The file's bytes, or nothing when it does not exist.
+inline std::optional<std::string> ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline std::string LittleEndian32(uint32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xff);
+    return bytes;
+}
+
+inline std::string Compress(const std::string& data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string stream(size, '\0');
+    if (compress(reinterpret_cast<Bytef*>(stream.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+                 static_cast<uLong>(data.size())) != Z_OK) {
+        throw std::runtime_error("compress failed");
+    }
+    stream.resize(size);
+    return stream;
+}
+
+// One ".zzz" chunk: the little-endian length, then the zlib stream of `data`.
+inline std::string ZzzChunk(const std::string& data) {
+    std::string stream = Compress(data);
+    return LittleEndian32(static_cast<uint32_t>(stream.size())) + stream;
+}
+
+// `size` bytes that do not repeat in short runs, so that they compress to a real stream.
+inline std::string Pattern(size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (char& c : data) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>((x >> 16) & 0xff);
+    }
+    return data;
+}
+
+inline std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char b : bytes) {
+        text.push_back(kDigits[b >> 4]);
+        text.push_back(kDigits[b & 0x0f]);
+    }
+    return text;
+}
+
+}  // namespace hosttest
+
+#endif  // KOVA_HOST_TEST_SUPPORT_H
