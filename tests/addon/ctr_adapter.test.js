@@ -129,7 +129,7 @@ test('JavaScript reaches a controller and hears back through the bound library',
     server.command('send hi there');
     assert.equal((await next((o) => 'message' in o, 'message from server')).message, 'hi there');
 
-    child.stdin.write('stop\n');
+    child.stdin.end('stop\n');
     const stop = await next((o) => 'stop' in o, 'stop');
     assert.deepEqual([stop.stop, stop.again], [0, -1]);
     // Stopping ends the work that kept the process alive: it exits by itself.
