@@ -61,7 +61,9 @@ void NetStartup() {
 }
 
 int SocketCreateTcp() {
-  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  // Overlapped like socket()'s own, without which the send time-out does not apply; not inherited
+  // by child processes of the host.
+  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) return -1;
   if (s > 0x7FFFFFFFu) {
     // Not expressible as the library's socket number; never seen in practice.
