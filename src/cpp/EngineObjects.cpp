@@ -390,7 +390,11 @@ KOVA_ENTRY(KOVAEngineStopDesktopCapturePreview) {
         engine->Call<&IKOV_API::StopDesktopCapturePreview>(previews, count, &KOVAEngine::DesktopPreviewFinishCallBack);
         for (int i = 0; i < count; ++i) {
             const CaptureInfo* source = previews[i].captureInfo;
-            if (source != nullptr) StopStream(engine, std::string(source->uniqueId, source->uniqueIdLength));
+            if (source == nullptr) continue;
+            std::string key = source->uniqueId != nullptr && source->uniqueIdLength > 0
+                                  ? std::string(source->uniqueId, static_cast<size_t>(source->uniqueIdLength))
+                                  : std::string();
+            StopStream(engine, key);
         }
     }
     for (int i = 0; i < count; ++i) {
