@@ -227,6 +227,25 @@ wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t, std::uint32_t
   return r == WAIT_ABANDONED ? wait_result::failed : wait_outcome(r);
 }
 
+// --- Per-thread cleanup --------------------------------------------------------------------
+
+// Fiber-local storage: its callback runs on the ending thread with the value it holds.
+bool thread_key_create(void (*destroy)(void*), std::uint32_t* key) {
+  const DWORD index = FlsAlloc(reinterpret_cast<PFLS_CALLBACK_FUNCTION>(destroy));
+  if (index == FLS_OUT_OF_INDEXES) {
+    keep_error();
+    return false;
+  }
+  *key = index;
+  return true;
+}
+
+bool thread_key_set(std::uint32_t key, void* value) {
+  if (FlsSetValue(key, value)) return true;
+  keep_error();
+  return false;
+}
+
 // --- Scheduling -----------------------------------------------------------------------------
 
 void cpu_pause() { YieldProcessor(); }
