@@ -1,6 +1,7 @@
 // The Windows platform helpers, called in a real Windows process: the codecs, module and
 // executable paths, the roaming application-data and log directories, library loading with a DLL
-// directory, and the file helpers. kova_sdk.dll (the stand-in) lies beside this program.
+// directory, and the file helpers. kova_sdk.dll (the stand-in) and ctr_client.dll lie beside this
+// program.
 #include <shlobj.h>
 
 #include <cstdio>
@@ -147,6 +148,16 @@ TEST(Library, LoadsByPathAndThroughADllDirectoryWhichIsRestored) {
     EXPECT_NE(PlatformFreeLibrary(copy), 0);
     DeleteFileW((dir + L"\\standin_copy.dll").c_str());
     RemoveDirectoryW(dir.c_str());
+}
+
+// The application finds the controller library's four functions by their plain C names.
+TEST(Library, ControllerLibraryExportsItsFunctionsByTheirCNames) {
+    PlatformModule library = PlatformLoadLibrary(PlatformGetCurrentModuleDir() + L"ctr_client.dll", L"");
+    ASSERT_NE(library, nullptr);
+    for (const char* name : {"CTR_SetClientCallBack", "CTR_CreateClient", "CTR_SendDataToServer", "CTR_StopClient"}) {
+        EXPECT_NE(PlatformGetProcAddress(library, name), nullptr) << name;
+    }
+    EXPECT_EQ(PlatformGetProcAddress(library, "_Z16CTR_CreateClientPcti"), nullptr);
 }
 
 TEST(Files, MakeDirExistsLoadAndSave) {
