@@ -1,6 +1,8 @@
 # Test helpers shared by every tests/ folder. Every test gets a time-out so a hang fails.
 enable_testing()
-find_package(GTest REQUIRED)
+if(NOT TARGET GTest::gtest)
+  find_package(GTest REQUIRED)
+endif()
 find_package(Threads REQUIRED)
 
 # kova_add_gtest(name TIMEOUT s SOURCES ... LIBS ...)
@@ -25,4 +27,13 @@ function(kova_add_node_test name file)
   add_test(NAME ${name} COMMAND ${NODE_EXECUTABLE} --test --test-reporter=spec ${file})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
                        ENVIRONMENT "KOVA_DIST_DIR=${KOVA_DIST_DIR};KOVA_ADDON_DIR=${KOVA_ADDON_DIR};KOVA_HOST_DIR=${KOVA_HOST_DIR};KOVA_SAI_DIR=${KOVA_SAI_DIR};KOVA_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+# kova_add_windows_test(name SOURCES ... LIBS ...): a GoogleTest program of the Windows build. It is
+# not run by this tree: the Linux tree's ctest runs it under Wine (tests/windows).
+function(kova_add_windows_test name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads ${A_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/win_tests)
 endfunction()

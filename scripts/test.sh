@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (native GoogleTest suites and node's test runner, all under ctest).
+# Builds everything and runs every test (native GoogleTest suites and node's test runner, and the
+# Windows build's tests under Wine where MinGW-w64 is installed, all under ctest).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KOVA_BUILD_DIR:-$root/build}

@@ -1,9 +1,10 @@
 // Process facilities of the screen-capture host, one implementation per operating system
-// (HostProcess_linux.cpp here): watching the parent process, the fatal-error filter, and the
+// (HostProcess_linux.cpp, HostProcess_win.cpp; what both share in HostProcess.cpp): watching the parent process, the fatal-error filter, and the
 // console line that the filter writes.
 #ifndef KOVA_HOST_PROCESS_H
 #define KOVA_HOST_PROCESS_H
 
+#include <cstddef>
 #include <cstdint>
 
 // Exception codes handed to the fatal-error filter. The Linux build maps its fatal signals onto
@@ -33,8 +34,15 @@ public:
     void Close();
 
 private:
-    int fd_ = -1;
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the process handle, null when there is none to wait on
+#else
+    int fd_ = -1;             // a pidfd, -1 when the process could not be opened
+#endif
 };
+
+// Marks the process as aware of the display's DPI (Windows); nothing elsewhere.
+void HostMarkDpiAware();
 
 // The filter runs on the thread that met the fatal error, with the error's exception code. It may
 // do only what is safe in a signal handler: no allocation, no lock that the faulting thread might
@@ -61,6 +69,9 @@ private:
 // One console line for the fatal-error filter: `text`, then `number` in decimal unless it is null,
 // then the line end, written to standard output with a single write and nothing allocated.
 void HostWriteLineFromFilter(const char* text, const uint32_t* number = nullptr);
+// Lays such a line out in `line` (`size` bytes, at least 16), ending with `lineEnd` (at most two
+// characters), and returns its length; `text` is cut where the rest would not fit. Allocates nothing.
+size_t FormatFilterLine(char* line, size_t size, const char* text, const uint32_t* number, const char* lineEnd);
 
 // Console lines written after the reader of the host's output went away (a parent that ends
 // closes its end of the pipe) fail quietly instead of ending the process: the host still has to

@@ -151,22 +151,7 @@ FatalErrorThreadScope::~FatalErrorThreadScope() {
 
 void HostWriteLineFromFilter(const char* text, const uint32_t* number) {
     char line[256];
-    size_t length = 0;
-    constexpr size_t kRoomForNumberAndEnd = 12;
-    for (const char* p = text; p != nullptr && *p != '\0' && length < sizeof(line) - kRoomForNumberAndEnd; ++p) {
-        line[length++] = *p;
-    }
-    if (number != nullptr) {
-        char digits[10];
-        size_t count = 0;
-        uint32_t value = *number;
-        do {
-            digits[count++] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value != 0);
-        while (count > 0) line[length++] = digits[--count];
-    }
-    line[length++] = '\n';
+    const size_t length = FormatFilterLine(line, sizeof(line), text, number, "\n");
     for (size_t written = 0; written < length;) {
         const ssize_t n = write(STDOUT_FILENO, line + written, length - written);
         if (n > 0) {
@@ -176,6 +161,8 @@ void HostWriteLineFromFilter(const char* text, const uint32_t* number) {
         }
     }
 }
+
+void HostMarkDpiAware() {}
 
 void HostKeepRunningWithoutOutput() {
     struct sigaction ignore {};

@@ -146,6 +146,7 @@ int CmdScreenCapture(int argc, char** argv) {
 
     HostKeepRunningWithoutOutput();
     if (s_moduleKOVASDK == nullptr) {
+        HostMarkDpiAware();
         InstallFatalErrorFilter(HostExceptionFilter);
         if (LoadKOVASDK() == nullptr) {
             HostPrintLine("s_moduleKOVASDK == null");

@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "ipc_os.h"
 #include "ipc_print.h"
 #include "ring_layout.h"
 
@@ -83,9 +84,19 @@ struct fragment_cache {
   }
 };
 
+void destroy_cache(void* cache) { delete static_cast<fragment_cache*>(cache); }
+
+// The calling thread's cache, created on first use and destroyed when the thread ends (should the
+// system refuse the thread-end hook, the cache lives until the process ends).
 fragment_cache& thread_cache() {
-  thread_local fragment_cache cache;
-  return cache;
+  static std::uint32_t key = 0;
+  static const bool have_key = os::thread_key_create(&destroy_cache, &key);
+  thread_local fragment_cache* cache = nullptr;  // trivially destructible: see thread_key_create
+  if (cache == nullptr) {
+    cache = new fragment_cache;
+    if (have_key) os::thread_key_set(key, cache);
+  }
+  return *cache;
 }
 
 // --- Slot words -----------------------------------------------------------------------------

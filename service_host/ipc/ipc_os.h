@@ -71,6 +71,15 @@ std::uint32_t semaphore_ticket(semaphore* s);
 // made after `ticket` was taken, and a post made after that is never missed.
 wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t ticket, std::uint32_t timeout_ms);
 
+// --- Per-thread cleanup --------------------------------------------------------------------
+
+// A process-wide key under which each thread may register one pointer; when a thread that
+// registered a non-null pointer ends, `destroy` is called with it on that thread. (A C++
+// thread_local object with a destructor is not used for this: with MinGW's runtime such a
+// destructor can run after the thread's storage is gone, which corrupts the heap.)
+bool thread_key_create(void (*destroy)(void*), std::uint32_t* key);
+bool thread_key_set(std::uint32_t key, void* value);
+
 // --- Scheduling -----------------------------------------------------------------------------
 
 void cpu_pause();

@@ -537,6 +537,25 @@ wait_result unlock_and_wait(mutex* m, semaphore* s, std::uint32_t ticket, std::u
   }
 }
 
+// --- Per-thread cleanup --------------------------------------------------------------------
+
+bool thread_key_create(void (*destroy)(void*), std::uint32_t* key) {
+  pthread_key_t k;
+  const int rc = pthread_key_create(&k, destroy);
+  if (rc != 0) {
+    set_error(rc);
+    return false;
+  }
+  *key = static_cast<std::uint32_t>(k);
+  return true;
+}
+
+bool thread_key_set(std::uint32_t key, void* value) {
+  const int rc = pthread_setspecific(static_cast<pthread_key_t>(key), value);
+  if (rc != 0) set_error(rc);
+  return rc == 0;
+}
+
 // --- Scheduling -----------------------------------------------------------------------------
 
 void cpu_pause() {

@@ -1,12 +1,13 @@
 // The two output streams of the IPC layer: error lines go to standard error, log lines to
-// standard output, each written in one piece and flushed at once.
+// standard output, each written in one piece and flushed at once. The formats are checked as the
+// C99 printf family (gnu_printf), which MinGW's C runtime provides too (__USE_MINGW_ANSI_STDIO).
 #ifndef KOVA_IPC_PRINT_H
 #define KOVA_IPC_PRINT_H
 
 namespace ipc {
 
-void error_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void log_line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void error_line(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+void log_line(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 }  // namespace ipc
 

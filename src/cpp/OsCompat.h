@@ -1,5 +1,5 @@
 // Platform helpers: one operation set shared by the addon and the service host, with one build per
-// operating system (OsCompat_linux.cpp here; the Windows build lives beside it when it exists).
+// operating system (OsCompat_linux.cpp, OsCompat_win.cpp; the UTF-8 codec in OsCompat_codec.cpp).
 // Paths handed between these functions are wide strings where the signature says so, UTF-8 narrow
 // strings otherwise. Nothing else in the tree includes a platform header for these facilities.
 #ifndef KOVA_OS_COMPAT_H
@@ -32,7 +32,9 @@ std::string GetLoadKOVASDKName();
 // The SDK library's default file name.
 std::string GetLoadKOVASDKNameDefault();
 
-// UTF-8 <-> wide codec. Invalid input throws std::range_error("bad conversion").
+// UTF-8 <-> wide codec: one wide character per code point. Invalid input, or a code point that
+// does not fit one wide character (above U+FFFF where wchar_t has 16 bits), throws
+// std::range_error("bad conversion").
 std::wstring utf8_to_wide_string(const std::string& text);
 std::string wide_to_utf8_string(const std::wstring& text);
 
@@ -43,6 +45,18 @@ int PlatformMakeDir(const std::wstring& path);
 bool LoadFileContent(const std::wstring& path, std::vector<uint8_t>& content);
 // Truncates and writes `content` up to its first zero byte; false when the file cannot be opened.
 bool SaveFileContent(const std::wstring& path, const std::vector<uint8_t>& content);
+
+#ifdef _WIN32
+// Narrow strings in the system's ANSI code page <-> wide strings; empty when the text does not
+// convert (or is empty).
+std::wstring ansi_to_wide_string(const std::string& text);
+std::string wide_to_ansi_string(const std::wstring& text);
+// The roaming application-data folder of the user, empty when the shell does not know it.
+std::string PlatformGetAppDataDir();
+std::wstring PlatformGetAppDataDirW();
+// That folder followed by "\kova_saimanager_openglcheck\".
+std::wstring PlatformGetSAIManagerOpenGLCheckDir();
+#endif
 
 // Called by PlatformLoadLibrary when a load fails, with the UTF-8 path and the loader's error text.
 // Each deliverable defines it: the addon logs the failure, the service host stays silent.

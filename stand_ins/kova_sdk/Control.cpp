@@ -416,8 +416,6 @@ const std::map<std::string, Handler>& Handlers() {
 
 using namespace kova_standin;
 
-#define KOVA_EXPORT extern "C" __attribute__((visibility("default")))
-
 KOVA_EXPORT const char* kova_standin_journal(void) {
     thread_local std::string text;
     text = State().journal.Text();

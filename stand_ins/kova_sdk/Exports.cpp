@@ -6,8 +6,6 @@
 
 #include "State.h"
 
-#define KOVA_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace kova_standin {
 
 const char* LibraryTag() {

@@ -16,8 +16,9 @@ void Journal::Append(const char* op, Json args) {
     std::string line = entry.dump(-1, ' ', false, Json::error_handler_t::replace);
 
     std::lock_guard<std::mutex> lock(mutex_);
+    // Binary mode: one "\n" per entry on every system.
     if (const char* path = std::getenv("KOVA_STANDIN_JOURNAL_FILE"); path != nullptr && *path != '\0') {
-        if (FILE* file = std::fopen(path, "a")) {
+        if (FILE* file = std::fopen(path, "ab")) {
             std::fprintf(file, "%s\n", line.c_str());
             std::fclose(file);
         }

@@ -10,6 +10,13 @@
 #include "SdkThreads.h"
 #include "Settings.h"
 
+// The library's C entry points: the only symbols it exports.
+#ifdef _WIN32
+#define KOVA_EXPORT extern "C" __declspec(dllexport)
+#else
+#define KOVA_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
 namespace kova_standin {
 
 struct Standin {

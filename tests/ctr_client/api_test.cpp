@@ -75,9 +75,19 @@ TEST(CtrClientApi, ArgumentErrorsAndServersThatCannotBeReached) {
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), CTR_STATUS_DISCONNECTED), statuses.size());
     EXPECT_TRUE(d.Printed("Control client connect server is failed"));
     EXPECT_FALSE(d.Printed("connect success!"));
-    EXPECT_EQ(d.Printed("connect failed!"), targets[i].attemptsConnect);
+    if (Wine() != nullptr && i == 0) {
+      // Windows never reports a refused connection as writable: the attempt ends as the time-out.
+      EXPECT_TRUE(d.Printed("connect timeout! 0"));
+      EXPECT_FALSE(d.Printed("connect failed!"));
+    } else {
+      EXPECT_EQ(d.Printed("connect failed!"), targets[i].attemptsConnect);
+    }
   }
-  EXPECT_TRUE(LogHas(dirs[0].Path(), day, "[INFO] client connect server failed! error=" + std::to_string(ECONNREFUSED) + "\r\n"));
+  if (Wine() != nullptr) {
+    EXPECT_TRUE(LogHas(dirs[0].Path(), day, "[INFO] client connect server time out! error=0\r\n"));
+  } else {
+    EXPECT_TRUE(LogHas(dirs[0].Path(), day, "[INFO] client connect server failed! error=" + std::to_string(ECONNREFUSED) + "\r\n"));
+  }
   EXPECT_EQ(first.Call("stop"), -1) << "still retrying";
 }
 
@@ -195,10 +205,13 @@ TEST(CtrClientApi, BackedUpConnectionIsReplacedAndClosed) {
   const int result = driver.Call("sendlen 67107840", 60000);
   EXPECT_LE(result, 0);
   EXPECT_NE(result, INT_MIN);
-  EXPECT_TRUE(driver.Printed("socket send error, last error=" + std::to_string(EAGAIN)));
+  // The send time-out's error: EAGAIN on Linux, WSAETIMEDOUT (10060) on Windows.
+  EXPECT_TRUE(driver.Printed("socket send error, last error=" + std::to_string(Wine() != nullptr ? 10060 : EAGAIN)));
   ASSERT_TRUE(driver.WaitStatus(CTR_STATUS_DISCONNECTED, kCycleMs));
   ASSERT_TRUE(driver.WaitStatus(CTR_STATUS_CONNECTED, kConnectMs));
-  EXPECT_EQ(driver.Call("sockets"), 1) << "the replaced socket is closed";
+  if (Wine() == nullptr) {
+    EXPECT_EQ(driver.Call("sockets"), 1) << "the replaced socket is closed";  // not countable on Windows
+  }
 
   ASSERT_TRUE(server.PauseReading(false));
   std::optional<ServerEvent> firstGone = server.WaitFor(

@@ -54,7 +54,9 @@ void ChildProcess::ReadOutput(int fd) {
     size_t start = 0, end;
     std::lock_guard<std::mutex> hold(m_lock);
     while ((end = pending.find('\n', start)) != std::string::npos) {
-      m_lines.push_back(pending.substr(start, end - start));
+      size_t length = end - start;
+      if (m_windowsLineEnds && length > 0 && pending[end - 1] == '\r') --length;
+      m_lines.push_back(pending.substr(start, length));
       start = end + 1;
     }
     pending.erase(0, start);

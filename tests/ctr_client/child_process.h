@@ -23,6 +23,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  // Lines end in "\r\n" (a Windows program's text-mode output): the "\r" is not part of the line.
+  // Call before Start.
+  void ExpectWindowsLineEnds() { m_windowsLineEnds = true; }
   // Runs argv[0] with the arguments, in workDir unless it is empty. Standard error is inherited.
   bool Start(const std::vector<std::string>& argv, const std::string& workDir = "");
   bool SendLine(const std::string& line);
@@ -41,6 +44,7 @@ class ChildProcess {
   void ReadOutput(int fd);
 
   pid_t m_pid = -1;
+  bool m_windowsLineEnds = false;
   int m_input = -1;
   std::thread m_reader;
   std::mutex m_lock;

@@ -8,15 +8,17 @@
 //   sendlen <n>                     ... with n bytes of Pattern (byte i is (i * 7 + 3) mod 256)
 //   sendnull <n>                    ... with a null pointer and length n
 //   stop                            CTR_StopClient
-//   sockets                         the number of sockets this process holds
+//   sockets                         the number of sockets this process holds (-1 on Windows)
 //   onconnect <stop|send <text>>    on every later status 100, call CTR_StopClient or
 //                                   CTR_SendDataToServer from inside the callback
 //                                   ("CALLBACK stop|send <value>")
 //   exit                            leave at once (also at the end of stdin)
 // Callbacks print "STATUS <code> <main|library> create=<0|1> user=<ok|bad>" and
 // "MESSAGE <length> <hex>"; the library's own lines appear in between.
+#ifndef _WIN32
 #include <dirent.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -65,7 +67,11 @@ void OnMessage(char* data, int length, void* user) {
   std::fflush(stdout);
 }
 
+// The sockets this process holds, -1 where they cannot be counted (Windows).
 int CountSockets() {
+#ifdef _WIN32
+  return -1;
+#else
   int count = 0;
   DIR* dir = opendir("/proc/self/fd");
   if (dir == nullptr) return -1;
@@ -77,6 +83,7 @@ int CountSockets() {
   }
   closedir(dir);
   return count;
+#endif
 }
 
 void Result(const char* command, int value) {

@@ -23,10 +23,26 @@ TempDir::~TempDir() {
   if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string PathOfDriver() { return CTR_CLIENT_DRIVER_PATH; }
+const char* Wine() {
+  const char* wine = std::getenv("KOVA_WINE");
+  return wine != nullptr && *wine != '\0' ? wine : nullptr;
+}
+
+std::string PathOfDriver() {
+  if (Wine() == nullptr) return CTR_CLIENT_DRIVER_PATH;
+  const char* driver = std::getenv("KOVA_WIN_CTR_DRIVER");
+  return driver != nullptr ? driver : "";
+}
 std::string PathOfServer() { return CTR_TEST_SERVER_PATH; }
 
-Driver::Driver(const std::string& workDir) { Start({PathOfDriver()}, workDir); }
+Driver::Driver(const std::string& workDir) {
+  if (Wine() == nullptr) {
+    Start({PathOfDriver()}, workDir);
+    return;
+  }
+  ExpectWindowsLineEnds();
+  Start({Wine(), PathOfDriver()}, workDir);
+}
 
 int Driver::Call(const std::string& command, int timeoutMs) {
   const std::string word = command.substr(0, command.find(' '));

@@ -32,7 +32,7 @@ class TempDir {
 };
 
 // The driver program (client_driver.cpp) with the library loaded, running in its own directory so
-// that the log file it writes lands there.
+// that the log file it writes lands there; under Wine its Windows build.
 class Driver : public ChildProcess {
  public:
   explicit Driver(const std::string& workDir);
@@ -48,6 +48,9 @@ class Driver : public ChildProcess {
   bool ConnectTo(TestServer& server);
 };
 
+// The Wine loader when the tests drive the Windows build (KOVA_WINE), else null. The driver is then
+// KOVA_WIN_CTR_DRIVER, a Windows program with ctr_client.dll beside it, run under that loader.
+const char* Wine();
 std::string PathOfDriver();
 std::string PathOfServer();
 // The log file's name for the local date at `t`, or now: "BrelClientLog-YYYY-MM-DD.txt".

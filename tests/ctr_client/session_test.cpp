@@ -143,7 +143,9 @@ TEST(CtrClientSession, ConnectsTalksReconnectsAndStops) {
   EXPECT_EQ(driver.Call("stop"), 0);
   EXPECT_EQ(driver.Call("stop"), -1);
   EXPECT_EQ(driver.Call("send late"), -1);
-  EXPECT_EQ(driver.Call("sockets"), 0);
+  if (Wine() == nullptr) {
+    EXPECT_EQ(driver.Call("sockets"), 0);  // not countable on Windows
+  }
   EXPECT_TRUE(server.WaitFor(IsDisconnect, kQuickMs));
   EXPECT_TRUE(driver.Printed("TimerThread is sign out"));
   EXPECT_TRUE(driver.Printed("TimerThread::Stop after!"));
@@ -153,7 +155,8 @@ TEST(CtrClientSession, ConnectsTalksReconnectsAndStops) {
   const std::string receiveError = "recv error ";
   std::vector<std::string> lines = driver.Lines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(receiveError, 0) == 0; }));
-  const std::string pid = std::to_string(driver.Pid());
+  // Under Wine the log carries the Windows process id, which the Linux side does not know.
+  const std::string pid = Wine() == nullptr ? std::to_string(driver.Pid()) : std::string();
   EXPECT_EQ(driver.Finish(), 0);
 
   const std::string log = ReadLogFile(dir.Path(), day);
@@ -168,7 +171,9 @@ TEST(CtrClientSession, ConnectsTalksReconnectsAndStops) {
     std::smatch m;
     EXPECT_TRUE(std::regex_match(line, m, lineFormat)) << line;
     if (!m.empty()) {
-      EXPECT_EQ(m[1].str(), pid);
+      if (!pid.empty()) {
+        EXPECT_EQ(m[1].str(), pid);
+      }
       messages.push_back(m[2].str() + " " + m[3].str());
     }
     start = end + 2;

@@ -1,6 +1,11 @@
 // Helpers for the service-host tests: run the built host as a child process with its standard
 // output and standard error captured separately and a time-out, scratch directories, file access
 // and ".zzz" fixtures made with zlib's compress.
+//
+// The same tests run the Windows build of the host under Wine when KOVA_WINE names the Wine loader
+// and KOVA_WIN_HOST_DIR the directory of kova_service_host.exe: programs ending in ".exe" are then
+// started through the loader, and the C runtime's text-mode "\r\n" line ends on the Windows
+// standard streams are read as "\n".
 #ifndef KOVA_HOST_TEST_SUPPORT_H
 #define KOVA_HOST_TEST_SUPPORT_H
 
@@ -43,13 +48,36 @@ struct ProcessOptions {
     std::string cwd;                           // empty: the test's own
     std::map<std::string, std::string> env;    // added to (or replacing in) the test's environment
     int timeoutSeconds = 30;
-    size_t addressSpaceLimit = 0;              // bytes; 0: none
+    size_t addressSpaceLimit = 0;              // bytes; 0: none; not applied under Wine
 };
 
 inline long long MonotonicMs() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The Wine loader when the tests drive the Windows build, else null.
+inline const char* Wine() {
+    const char* wine = getenv("KOVA_WINE");
+    return wine != nullptr && *wine != '\0' ? wine : nullptr;
+}
+
+inline bool UnderWine() { return Wine() != nullptr; }
+
+inline bool IsWindowsProgram(const std::string& program) {
+    return UnderWine() && program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+}
+
+// "\r\n" -> "\n": what a Windows C runtime writes for each "\n" on a text-mode stream.
+inline std::string UnixLineEnds(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out.push_back(text[i]);
+    }
+    return out;
 }
 
 // A started child process: its id and the reading ends of its standard output and error.
@@ -60,9 +88,18 @@ struct SpawnedProcess {
 };
 
 // Starts `program` with exactly `argv` as its argument vector (argv may be empty, or name another
-// argument 0 than the program path).
-inline SpawnedProcess SpawnProcess(const std::string& program, const std::vector<std::string>& argv,
+// argument 0 than the program path). A Windows program runs under Wine, which makes the program
+// path its argument 0 whatever argv says.
+inline SpawnedProcess SpawnProcess(const std::string& requestedProgram, const std::vector<std::string>& requestedArgv,
                                    const ProcessOptions& options = {}) {
+    const bool windows = IsWindowsProgram(requestedProgram);
+    std::string program = requestedProgram;
+    std::vector<std::string> argv = requestedArgv;
+    if (windows) {
+        program = Wine();
+        argv = {program, requestedProgram};
+        if (!requestedArgv.empty()) argv.insert(argv.end(), requestedArgv.begin() + 1, requestedArgv.end());
+    }
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -87,7 +124,8 @@ inline SpawnedProcess SpawnProcess(const std::string& program, const std::vector
         dup2(outPipe[1], STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-        if (options.addressSpaceLimit != 0) {
+        // Wine reserves most of the address space as it starts, so a Windows program runs uncapped.
+        if (options.addressSpaceLimit != 0 && !windows) {
             rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
         }
@@ -150,16 +188,36 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
     while (waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (IsWindowsProgram(program)) {
+        result.out = UnixLineEnds(result.out);
+        result.err = UnixLineEnds(result.err);
+    }
     return result;
 }
 
 inline std::string HostDir() {
-    const char* dir = getenv("KOVA_HOST_DIR");
-    if (dir == nullptr || *dir == '\0') throw std::runtime_error("KOVA_HOST_DIR is not set");
+    const char* variable = UnderWine() ? "KOVA_WIN_HOST_DIR" : "KOVA_HOST_DIR";
+    const char* dir = getenv(variable);
+    if (dir == nullptr || *dir == '\0') throw std::runtime_error(std::string(variable) + " is not set");
     return dir;
 }
 
-inline std::string HostPath() { return HostDir() + "/kova_service_host"; }
+inline std::string HostFileName() { return UnderWine() ? "kova_service_host.exe" : "kova_service_host"; }
+// The SDK's file name beside the host.
+inline std::string SdkFileName() { return UnderWine() ? "kova_sdk.dll" : "libkova_sdk.so"; }
+
+inline std::string HostPath() { return HostDir() + "/" + HostFileName(); }
+
+// The path a program sees as its own: under Wine an absolute Unix path lies on drive Z:, which is
+// the Unix root, so "/a/b.exe" is "Z:\a\b.exe".
+inline std::string PathAsSeenByHost(const std::string& path) {
+    if (!UnderWine()) return path;
+    std::string windows = "Z:" + path;
+    for (char& c : windows) {
+        if (c == '/') c = '\\';
+    }
+    return windows;
+}
 
 // Runs the built host with `args` after the program path.
 inline ProcessResult RunHost(const std::vector<std::string>& args, const ProcessOptions& options = {},

@@ -16,13 +16,21 @@ namespace {
 // name the host loads.
 struct HostCopy {
     TempDir dir;
-    std::string host = dir / "kova_service_host";
+    std::string host = dir / HostFileName();
 
     explicit HostCopy(const std::string& sdk = std::string()) {
         fs::copy_file(HostPath(), host);
-        if (!sdk.empty()) fs::copy_file(sdk, dir / "libkova_sdk.so");
+        if (!sdk.empty()) fs::copy_file(sdk, dir / SdkFileName());
     }
 };
+
+// The stand-in SDK built without its upload entry, for the build under test.
+std::string SdkWithoutUpload() {
+    if (!UnderWine()) return KOVA_SDK_NO_LOGUPLOAD_PATH;
+    const char* path = getenv("KOVA_WIN_SDK_NO_LOGUPLOAD");
+    if (path == nullptr || *path == '\0') throw std::runtime_error("KOVA_WIN_SDK_NO_LOGUPLOAD is not set");
+    return path;
+}
 
 // The argument vector of every startKovaLogUpload call in the journal, in call order, after a
 // check that the journaled argument count matches it.
@@ -44,8 +52,9 @@ std::vector<std::vector<std::string>> UploadCalls(const std::string& journalPath
 TEST(HostLogUpload, NoSdkBesideTheHost) {
     HostCopy copy;
     // An SDK on the library search path does not count: only the host's own directory does.
+    // (Wine takes WINEPATH as the Windows PATH, where Windows looks for DLLs.)
     ProcessOptions options;
-    options.env["LD_LIBRARY_PATH"] = HostDir();
+    options.env[UnderWine() ? "WINEPATH" : "LD_LIBRARY_PATH"] = HostDir();
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"logUpload"}, std::vector<std::string>{"logUpload", "a", "b"}}) {
         ProcessResult r = RunHost(args, options, copy.host);
@@ -57,7 +66,7 @@ TEST(HostLogUpload, NoSdkBesideTheHost) {
 }
 
 TEST(HostLogUpload, SdkWithoutTheEntry) {
-    HostCopy copy(KOVA_SDK_NO_LOGUPLOAD_PATH);
+    HostCopy copy(SdkWithoutUpload());
     ProcessOptions options;
     options.env["KOVA_STANDIN_JOURNAL_FILE"] = copy.dir / "journal.jsonl";
     options.env["KOVA_STANDIN_LOGUPLOAD_RESULT"] = "7";
@@ -70,7 +79,7 @@ TEST(HostLogUpload, SdkWithoutTheEntry) {
 }
 
 TEST(HostLogUpload, EntryGetsTheWholeCommandLineAndGivesTheExitCode) {
-    HostCopy copy(HostDir() + "/libkova_sdk.so");
+    HostCopy copy(HostDir() + "/" + SdkFileName());
     const std::string journal = copy.dir / "journal.jsonl";
     struct UploadCase {
         std::vector<std::string> args;
@@ -92,7 +101,7 @@ TEST(HostLogUpload, EntryGetsTheWholeCommandLineAndGivesTheExitCode) {
         EXPECT_EQ(r.out, "s_pfntStartKovaLogUpload\n");
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.exitCode, c.exitCode);
-        std::vector<std::string> argv{copy.host};
+        std::vector<std::string> argv{PathAsSeenByHost(copy.host)};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         EXPECT_EQ(UploadCalls(journal), std::vector<std::vector<std::string>>{argv});
     }
