@@ -32,7 +32,7 @@ done
 status=0
 for i in "${!pids[@]}"; do
   if wait "${pids[$i]}"; then
-    echo "${targets[$i]}: no finding ($(grep -o 'stat::number_of_executed_runs: *[0-9]*' "$build/findings/${targets[$i]}.log" | grep -o '[0-9]*$') runs)"
+    echo "${targets[$i]}: no finding ($(grep -o "^Done [0-9]* runs" "$build/findings/${targets[$i]}.log"))"
   else
     echo "${targets[$i]}: FINDING, see $build/findings/${targets[$i]}.log"
     status=1
