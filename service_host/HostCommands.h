@@ -8,6 +8,7 @@ int CmdLogUpload(int argc, char** argv);
 int CmdLog2bin(int argc, char** argv);
 int CmdUnzzz(int argc, char** argv);
 int CmdTestSdkver(int argc, char** argv);
+int CmdScreenCapture(int argc, char** argv);
 
 // The driver: picks the command named by argument 1 and returns its handler's result.
 int HostMain(int argc, char** argv);

@@ -13,13 +13,13 @@ struct HostCommand {
     bool keepsArgs;  // store argc/argv in s_argc/s_argv before the handler runs
 };
 
-// Matched in this order. "screen_capture" (keepsArgs true) belongs after "test_sdkver"; until its
-// handler exists the word is unknown and gets "cmd not find".
+// Matched in this order. `screen_capture` keeps the argument vector for its fatal-error filter.
 const HostCommand kCommands[] = {
     {"logUpload", CmdLogUpload, false},
     {"log2bin", CmdLog2bin, false},
     {"unzzz", CmdUnzzz, false},
     {"test_sdkver", CmdTestSdkver, false},
+    {"screen_capture", CmdScreenCapture, true},
 };
 
 }  // namespace

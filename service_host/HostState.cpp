@@ -5,6 +5,11 @@
 
 PlatformModule s_moduleKOVASDK = nullptr;
 PFN_startKovaLogUpload s_pfntStartKovaLogUpload = nullptr;
+PFN_CreateKOVAWinClient s_pfnCreateKOVAWinClient = nullptr;
+PFN_DestroyKOVAWinClient s_pfnDestroyKOVAWinClient = nullptr;
+std::string s_channelSuffix;
+ipc::channel s_logChannel;
+ipc::channel s_screenCaptureChannel;
 int s_argc = 0;
 char** s_argv = nullptr;
 

@@ -1,9 +1,9 @@
 // Version-range matching and the `test_sdkver` command.
 #include "SdkVersion.h"
 
-#include <climits>
 #include <exception>
 
+#include "DecimalText.h"
 #include "HostCommands.h"
 #include "HostConsole.h"
 
@@ -11,27 +11,11 @@ namespace {
 
 constexpr size_t kVersionComponents = 4;
 
-// Like the C runtime's atoi (leading white space, optional sign, decimal digits up to the first
-// other character, 0 without digits), but saturating at the int range instead of overflowing.
-int VersionPieceValue(const std::string& piece) {
-    size_t i = 0;
-    while (i < piece.size() && (piece[i] == ' ' || (piece[i] >= '\t' && piece[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) negative = piece[i++] == '-';
-    long long value = 0;
-    for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
-        value = value * 10 + (piece[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) return static_cast<int>(-value);
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
-}
-
 // Components 1 to 4 of a version text; missing ones are 0, later ones are ignored.
 void VersionComponents(const std::string& version, int components[kVersionComponents]) {
     std::vector<std::string> pieces = splitString(version, ".");
     for (size_t i = 0; i < kVersionComponents; ++i) {
-        components[i] = i < pieces.size() ? VersionPieceValue(pieces[i]) : 0;
+        components[i] = i < pieces.size() ? DecimalToInt32(pieces[i].c_str()) : 0;
     }
 }
 

@@ -340,16 +340,19 @@ bool connect_receiver(handle_info* h) {
   return true;
 }
 
-bool disconnect_receiver(handle_info* h) {
+// Clears the handle's receiver bit in the ring's receiver mask; true when it held one. Lock-free
+// and allocation-free, so a signal handler may call it too.
+bool release_receiver_bit(handle_info* h) {
   handle_info::queue& q = h->que;
-  bool released = false;
-  if (q.elems != nullptr) {
-    std::uint32_t bit = q.receiver_bit.exchange(0);
-    if (bit != 0) {
-      __atomic_and_fetch(&q.elems->head.cc, ~bit, __ATOMIC_ACQ_REL);
-      released = true;
-    }
-  }
+  if (q.elems == nullptr) return false;
+  std::uint32_t bit = q.receiver_bit.exchange(0);
+  if (bit == 0) return false;
+  __atomic_and_fetch(&q.elems->head.cc, ~bit, __ATOMIC_ACQ_REL);
+  return true;
+}
+
+bool disconnect_receiver(handle_info* h) {
+  const bool released = release_receiver_bit(h);
   h->cc_waiter.stop_waiting();
   h->wt_waiter.stop_waiting();
   h->rd_waiter.stop_waiting();
@@ -514,6 +517,10 @@ bool send_from_signal_handler(handle_t h, const void* data, std::size_t size, st
   }
   h->rd_waiter.wake_all_unlocked();
   return true;
+}
+
+void release_receiver_from_signal_handler(handle_t h) {
+  if (h != nullptr) release_receiver_bit(h);
 }
 
 message_buffer recv(handle_t h, std::uint32_t tm) {

@@ -69,6 +69,10 @@ bool send(handle_t h, const void* data, std::size_t size, std::uint32_t tm);
 // It retries a full ring for up to `tm` milliseconds and never overwrites a slot; false when
 // the message could not be written.
 bool send_from_signal_handler(handle_t h, const void* data, std::size_t size, std::uint32_t tm);
+// Gives up the receiver connection from a signal handler: only the receiver bit is released (an
+// atomic AND on the ring's receiver mask), so that senders stop waiting for this handle. No lock,
+// no allocation, no output, and no waiter is woken.
+void release_receiver_from_signal_handler(handle_t h);
 message_buffer recv(handle_t h, std::uint32_t tm = kInfinite);
 message_buffer poll_recv(handle_t h);
 // Receivers connected to the channel, or 4294967295 without a mapped ring.
@@ -98,6 +102,10 @@ class channel {
   }
   bool send_from_signal_handler(const void* data, std::size_t size, std::uint32_t tm) {
     return ipc::send_from_signal_handler(h_, data, size, tm);
+  }
+  void release_receiver_from_signal_handler() {
+    ipc::release_receiver_from_signal_handler(h_);
+    connected_ = false;
   }
   message_buffer recv(std::uint32_t tm = kInfinite) { return ipc::recv(h_, tm); }
   message_buffer poll_recv() { return ipc::poll_recv(h_); }

@@ -21,21 +21,9 @@ std::string CopySdkString(const char* text, int length) {
     return std::string(text, static_cast<size_t>(length));
 }
 
-std::vector<DeviceCopy> CopyCaptureList(const CaptureInfo* list, int count) {
-    std::vector<DeviceCopy> out;
-    if (list == nullptr || count < 1) return out;
-    out.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        DeviceCopy copy;
-        copy.id = list[i].id;
-        copy.uniqueId = CopySdkString(list[i].uniqueId, list[i].uniqueIdLength);
-        copy.name = CopySdkString(list[i].name, list[i].nameLength);
-        out.push_back(std::move(copy));
-    }
-    return out;
-}
-
-std::vector<DeviceCopy> CopyAdmList(const AdmInfo* list, int count) {
+// Copies an SDK device list (CaptureInfo or AdmInfo entries); a null list or a count below 1 gives none.
+template <typename Entry>
+std::vector<DeviceCopy> CopyDeviceList(const Entry* list, int count) {
     std::vector<DeviceCopy> out;
     if (list == nullptr || count < 1) return out;
     out.reserve(static_cast<size_t>(count));
@@ -365,19 +353,19 @@ void KOVAEngine::ExternalDeviceStateCallBack(bool state) {
 }
 
 void KOVAEngine::CameraDevicesListCallBack(CaptureInfo* list, int count) {
-    PostList(CB_CAMERA_DEVICES, CopyCaptureList(list, count), count);
+    PostList(CB_CAMERA_DEVICES, CopyDeviceList(list, count), count);
 }
 void KOVAEngine::ScreenCaptureSourcesCallBack(CaptureInfo* list, int count) {
-    PostList(CB_SCREEN_SOURCES, CopyCaptureList(list, count), count);
+    PostList(CB_SCREEN_SOURCES, CopyDeviceList(list, count), count);
 }
 void KOVAEngine::WindowCaptureSourcesCallBack(CaptureInfo* list, int count) {
-    PostList(CB_WINDOW_SOURCES, CopyCaptureList(list, count), count);
+    PostList(CB_WINDOW_SOURCES, CopyDeviceList(list, count), count);
 }
 void KOVAEngine::PlayoutSourcesCallBack(AdmInfo* list, int count) {
-    PostList(CB_PLAYOUT_SOURCES, CopyAdmList(list, count), count);
+    PostList(CB_PLAYOUT_SOURCES, CopyDeviceList(list, count), count);
 }
 void KOVAEngine::RecordingSourcesCallBack(AdmInfo* list, int count) {
-    PostList(CB_RECORDING_SOURCES, CopyAdmList(list, count), count);
+    PostList(CB_RECORDING_SOURCES, CopyDeviceList(list, count), count);
 }
 
 void KOVAEngine::DebugLogCallback(int level, char* text, int length) {

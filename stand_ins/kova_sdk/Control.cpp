@@ -108,6 +108,7 @@ int SetToken(const Json& command) {
 }
 
 int Reset(const Json&) {
+    State().journal.SetEnabled(true);
     State().journal.Clear();
     State().callbacks.Clear();
     State().settings.Reset();
@@ -119,6 +120,13 @@ int RetainCallbacks(const Json& command) {
     bool on = false;
     if (!BoolMember(command, "on", on)) return kMalformed;
     State().retainCallbacksOnDestroy = on;
+    return 0;
+}
+
+int JournalSwitch(const Json& command) {
+    bool on = true;
+    if (!BoolMember(command, "on", on)) return kMalformed;
+    State().journal.SetEnabled(on);
     return 0;
 }
 
@@ -263,7 +271,19 @@ struct FramePush {
     uint32_t first = 0;
     int intervalMs = 0;
     bool viaCapture = false;
+    bool fillEach = true;   // the whole deterministic fill for every frame, else only for the first
+    bool stamp = false;     // the monotonic clock in Y bytes 8..15 just before each callback
 };
+
+// The frame number (and, when asked, the time stamp) of frame n; the rest of the planes is filled
+// for every frame, or only once for a push that asked for no fill.
+void PrepareFrame(FrameBuffer& buffer, const FramePush& push, int64_t index, uint32_t n) {
+    if (push.fillEach || index == 0) {
+        buffer.FillCounter(n);
+    } else {
+        buffer.WriteCounter(n);
+    }
+}
 
 bool ParseFramePush(const Json& command, FramePush& push) {
     int64_t width = 0;
@@ -307,6 +327,8 @@ bool ParseFramePush(const Json& command, FramePush& push) {
         if (*via == "capture") push.viaCapture = true;
         else if (*via != "frame") return false;
     }
+    if (command.contains("fill") && !BoolMember(command, "fill", push.fillEach)) return false;
+    if (command.contains("stamp") && !BoolMember(command, "stamp", push.stamp)) return false;
     return FrameBuffer().Allocate(push.spec);
 }
 
@@ -343,7 +365,8 @@ int Frames(const Json& command) {
             const FrameFn fn = lookup();
             if (!fn) return;
             const uint32_t n = push.first + static_cast<uint32_t>(i);
-            buffer.FillCounter(n);
+            PrepareFrame(buffer, push, i, n);
+            if (push.stamp) buffer.WriteStamp();
             Api::StreamInfo info = buffer.Info(key, n);
             if (nullKey) info.streamKey = nullptr;
             fn(info);
@@ -371,6 +394,7 @@ int FramesAll(const Json& command) {
                 const FrameFn fn = State().callbacks.FrameCallback(stream.key);
                 if (!fn || !buffer.Allocate(spec)) continue;
                 buffer.FillCounter(n);
+                if (push.stamp) buffer.WriteStamp();
                 Api::StreamInfo info = buffer.Info(stream.key, n);
                 fn(info);
             }
@@ -389,6 +413,7 @@ const std::map<std::string, Handler>& Handlers() {
         {"reset", Reset},
         {"live", Live},
         {"retain_callbacks", RetainCallbacks},
+        {"journal", JournalSwitch},
         {"listener", Listener},
         {"exit_room_result", [](const Json& c) { return ProduceInt(c, &StoredCallbacks::exitRoom); }},
         {"desktop_preview_finish", [](const Json& c) { return ProduceInt(c, &StoredCallbacks::desktopPreviewFinish); }},

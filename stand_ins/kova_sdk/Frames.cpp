@@ -1,5 +1,7 @@
 #include "Frames.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -61,11 +63,22 @@ void FrameBuffer::FillCounter(uint32_t n) {
             for (int col = 0; col < cols; ++col) line[col] = static_cast<uint8_t>(n + row + col);
         }
     }
-    if (sizeY_ >= 4) {
-        for (int i = 0; i < 4; ++i) y_[i] = static_cast<uint8_t>(n >> (8 * i));
-    }
+    WriteCounter(n);
     std::memset(u_.data(), 0x40 + (n & 0x3F), static_cast<size_t>(sizeU_));
     std::memset(v_.data(), 0xC0 - (n & 0x3F), static_cast<size_t>(sizeV_));
+}
+
+void FrameBuffer::WriteCounter(uint32_t n) {
+    if (sizeY_ < 4) return;
+    for (int i = 0; i < 4; ++i) y_[i] = static_cast<uint8_t>(n >> (8 * i));
+}
+
+void FrameBuffer::WriteStamp() {
+    if (sizeY_ < 16) return;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ns = static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    for (int i = 0; i < 8; ++i) y_[8 + i] = static_cast<uint8_t>(ns >> (8 * i));
 }
 
 void FrameBuffer::FillPattern(uint64_t n) {

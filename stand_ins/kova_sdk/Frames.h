@@ -34,6 +34,11 @@ public:
     bool Allocate(const FrameSpec& spec);
     // Frame n of the deterministic fill.
     void FillCounter(uint32_t n);
+    // Only the frame number n in Y bytes 0..3, the rest left as it is.
+    void WriteCounter(uint32_t n);
+    // The monotonic clock in nanoseconds as a little-endian uint64 in Y bytes 8..15 (when the Y
+    // plane has them), so that the receiver can tell how long the frame took to reach it.
+    void WriteStamp();
     // Frame n of the test pattern: colour bars, a square that moves with n, and n drawn in digits.
     void FillPattern(uint64_t n);
     // The StreamInfo over the planes; `key` must outlive its use.

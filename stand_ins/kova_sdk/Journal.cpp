@@ -6,6 +6,7 @@
 namespace kova_standin {
 
 void Journal::Append(const char* op, Json args) {
+    if (!Enabled()) return;
     Json entry = Json::object();
     entry["op"] = op;
     entry["args"] = std::move(args);

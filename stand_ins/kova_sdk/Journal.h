@@ -4,6 +4,7 @@
 #ifndef KOVA_STANDIN_JOURNAL_H
 #define KOVA_STANDIN_JOURNAL_H
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,8 +22,13 @@ public:
     // The JSON array of all entries since the last Clear.
     std::string Text() const;
     void Clear();
+    // Journaling is on from the start; while it is off, Append records nothing, so that a benchmark
+    // measures the caller rather than the journal.
+    void SetEnabled(bool on) { enabled_.store(on, std::memory_order_relaxed); }
+    bool Enabled() const { return enabled_.load(std::memory_order_relaxed); }
 
 private:
+    std::atomic<bool> enabled_{true};
     mutable std::mutex mutex_;
     std::vector<std::string> entries_;
 };

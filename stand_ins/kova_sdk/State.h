@@ -42,6 +42,8 @@ void DestroyClient();
 int64_t EnterWithArgs(const char* op, Json args, int64_t fallback = 0);
 template <typename... A>
 int64_t Enter(const char* op, const A&... args) {
+    // With the journal off nothing is recorded, so the arguments are not even decoded.
+    if (!State().journal.Enabled()) return EnterWithArgs(op, Json());
     Json list = Json::array();
     PutArgs(list, args...);
     return EnterWithArgs(op, std::move(list));

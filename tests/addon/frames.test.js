@@ -167,6 +167,46 @@ test('thread-safe functions carry the stream\'s resource name', () => {
 });
 
 if (!process.env.KOVA_FRAMES_CHILD) {
+  test('a push filled once and stamped: frame numbers, the first frame\'s bytes, the monotonic clock', async () => {
+    const frames = [];
+    addon.KOVAEngineStartRemoteView(remoteView('stamped', (f) => frames.push(f)));
+    const before = process.hrtime.bigint();
+    sendFrames('stamped', 3, { fill: false, stamp: true, first: 4, interval_ms: 20 });
+    const after = process.hrtime.bigint();
+    await waitFor(() => frames.length === 3, 10000, 'three stamped frames');
+    assert.deepStrictEqual(frames.map(frameNumber), [4, 5, 6]);
+    const stamps = frames.map((f) => Buffer.from(f.streamY.buffer, f.streamY.byteOffset + 8, 8).readBigUInt64LE(0));
+    for (let i = 0; i < 3; i++) {
+      assert.ok(stamps[i] >= before && stamps[i] <= after, `stamp ${stamps[i]} outside [${before}, ${after}]`);
+      if (i > 0) assert.ok(stamps[i] > stamps[i - 1]);
+      // Beyond the number and the stamp, every frame keeps the bytes of the first one.
+      const y = frames[i].streamY;
+      assert.strictEqual(y[16], (4 + 16) & 0xff);
+      assert.strictEqual(y[2 * 640 + 5], (4 + 2 + 5) & 0xff);
+      assert.strictEqual(frames[i].streamU[100], 0x40 + 4);
+    }
+    // Malformed options are refused before anything is sent.
+    assert.strictEqual(standin.command({ cmd: 'frames', key: 'stamped', fill: 1 }), -1);
+    assert.strictEqual(standin.command({ cmd: 'frames', key: 'stamped', stamp: 'yes' }), -1);
+    addon.KOVAEngineStopRemoteView(1, 'stamped');
+  });
+
+  test('the journal switched off records no call until it is switched on again or reset', () => {
+    standin.clear();
+    assert.strictEqual(standin.command({ cmd: 'journal', on: false }), 0);
+    addon.KOVAEngineMuteRemoteAudio(7, 'quiet', true);
+    assert.deepStrictEqual(standin.ops('MuteRemoteAudio'), []);
+    assert.strictEqual(standin.command({ cmd: 'journal', on: true }), 0);
+    addon.KOVAEngineMuteRemoteAudio(8, 'heard', false);
+    assert.deepStrictEqual(standin.ops('MuteRemoteAudio').map((e) => e.args), [[8, 'heard', 5, false]]);
+    assert.strictEqual(standin.command({ cmd: 'journal', on: false }), 0);
+    assert.strictEqual(standin.command({ cmd: 'reset' }), 0);
+    addon.KOVAEngineMuteRemoteAudio(9, 'again', true);
+    assert.strictEqual(standin.ops('MuteRemoteAudio').length, 1);
+    assert.strictEqual(standin.command({ cmd: 'journal', on: 'no' }), -1);
+    assert.strictEqual(standin.command({ cmd: 'journal' }), -1);
+  });
+
   test('the same scenarios with the planes copied into ordinary buffers', () => {
     const env = { ...process.env, KOVA_FORCE_BUFFER_COPY: '1', KOVA_FRAMES_CHILD: '1' };
     delete env.NODE_TEST_CONTEXT;  // a run of its own, not a subtest of this runner

@@ -58,10 +58,17 @@ inline long long MonotonicMs() {
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Runs `program` with exactly `argv` as its argument vector (argv may be empty, or name another
-// argument 0 than the program path). A child still running at the time-out is killed.
-inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& argv,
-                                const ProcessOptions& options = {}) {
+// A started child process: its id and the reading ends of its standard output and error.
+struct SpawnedProcess {
+    pid_t pid = -1;
+    int outFd = -1;
+    int errFd = -1;
+};
+
+// Starts `program` with exactly `argv` as its argument vector (argv may be empty, or name another
+// argument 0 than the program path).
+inline SpawnedProcess SpawnProcess(const std::string& program, const std::vector<std::string>& argv,
+                                   const ProcessOptions& options = {}) {
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -97,38 +104,58 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    return SpawnedProcess{pid, outPipe[0], errPipe[0]};
+}
 
-    ProcessResult result;
-    const long long deadline = MonotonicMs() + options.timeoutSeconds * 1000LL;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        long long left = deadline - MonotonicMs();
-        if (left <= 0) {
-            result.timedOut = true;
-            kill(pid, SIGKILL);
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left)) < 0) continue;
+// Appends what the child writes to `out` and `err` until both streams are closed (a descriptor is
+// closed and set to -1 at its end), `enough()` holds, or the monotonic `deadlineMs` passes. True
+// unless the deadline passed first.
+template <typename Enough>
+bool ReadProcessOutput(SpawnedProcess& process, std::string& out, std::string& err, long long deadlineMs,
+                       Enough enough) {
+    int* fds[2] = {&process.outFd, &process.errFd};
+    std::string* sinks[2] = {&out, &err};
+    while (!enough() && (process.outFd >= 0 || process.errFd >= 0)) {
+        long long left = deadlineMs - MonotonicMs();
+        if (left <= 0) return false;
+        pollfd watch[2] = {{process.outFd, POLLIN, 0}, {process.errFd, POLLIN, 0}};
+        if (poll(watch, 2, static_cast<int>(left)) < 0) continue;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            if (watch[i].fd < 0 || watch[i].revents == 0) continue;
             char buffer[4096];
-            ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+            ssize_t n = read(watch[i].fd, buffer, sizeof(buffer));
             if (n > 0) {
                 sinks[i]->append(buffer, static_cast<size_t>(n));
             } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
+                close(watch[i].fd);
+                *fds[i] = -1;
             }
         }
     }
-    for (pollfd& p : fds) {
-        if (p.fd >= 0) close(p.fd);
+    return true;
+}
+
+inline void CloseProcessOutput(SpawnedProcess& process) {
+    for (int* fd : {&process.outFd, &process.errFd}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
     }
+}
+
+// Runs `program` with exactly `argv` as its argument vector to its end. A child still running at
+// the time-out is killed.
+inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& argv,
+                                const ProcessOptions& options = {}) {
+    SpawnedProcess process = SpawnProcess(program, argv, options);
+    ProcessResult result;
+    const long long deadline = MonotonicMs() + options.timeoutSeconds * 1000LL;
+    if (!ReadProcessOutput(process, result.out, result.err, deadline, [] { return false; })) {
+        result.timedOut = true;
+        kill(process.pid, SIGKILL);
+    }
+    CloseProcessOutput(process);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     return result;

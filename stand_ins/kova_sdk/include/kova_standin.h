@@ -35,9 +35,14 @@
 //   {"cmd":"frames","key":"local","count":10,"width":640,"height":480,"strides":[640,320,320],
 //    "rotation":0,"via":"frame"|"capture","nullPlanes":["U"],"interval_ms":0,"first":0,
 //    "keyOverride":"other"}
+//       "fill":false fills the planes for the first frame only and then changes only the frame
+//       number; "stamp":true puts CLOCK_MONOTONIC nanoseconds (uint64 LE) into Y bytes 8..15
+//       right before each callback.
 //   {"cmd":"frames_all",...}                     the same for every started stream
 //   {"cmd":"live","on":true,"fps":15}            live mode (also env KOVA_STANDIN_LIVE=1)
-//   {"cmd":"reset"}                              clears journal, stored callbacks and results
+//   {"cmd":"journal","on":false}                 stops (or resumes) journaling of SDK calls
+//   {"cmd":"reset"}                              clears journal, stored callbacks and results and
+//                                                turns journaling back on
 //
 // Raw variants, for sweeps of SDK misbehaviour (what a well-behaved SDK never does):
 //   "raw": true on a "listener" command: a null string ({"s":null}) may come with any length, and
