@@ -18,6 +18,10 @@ function(kova_add_gtest name)
                        ENVIRONMENT "KOVA_DIST_DIR=${KOVA_DIST_DIR};KOVA_ADDON_DIR=${KOVA_ADDON_DIR};KOVA_HOST_DIR=${KOVA_HOST_DIR};KOVA_SAI_DIR=${KOVA_SAI_DIR}")
 endfunction()
 
+# Extra environment of every node test, e.g. a sanitizer runtime preloaded into node
+# (scripts/sanitize.sh sets it): a list of NAME=value.
+set(KOVA_NODE_TEST_ENV "" CACHE STRING "Extra environment (NAME=value list) of the node tests")
+
 # kova_add_node_test(name file TIMEOUT s): one file run by node's own test runner.
 function(kova_add_node_test name file)
   cmake_parse_arguments(A "" "TIMEOUT" "" ${ARGN})
@@ -26,7 +30,7 @@ function(kova_add_node_test name file)
   endif()
   add_test(NAME ${name} COMMAND ${NODE_EXECUTABLE} --test --test-reporter=spec ${file})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
-                       ENVIRONMENT "KOVA_DIST_DIR=${KOVA_DIST_DIR};KOVA_ADDON_DIR=${KOVA_ADDON_DIR};KOVA_HOST_DIR=${KOVA_HOST_DIR};KOVA_SAI_DIR=${KOVA_SAI_DIR};KOVA_BUILD_DIR=${CMAKE_BINARY_DIR}")
+                       ENVIRONMENT "KOVA_DIST_DIR=${KOVA_DIST_DIR};KOVA_ADDON_DIR=${KOVA_ADDON_DIR};KOVA_HOST_DIR=${KOVA_HOST_DIR};KOVA_SAI_DIR=${KOVA_SAI_DIR};KOVA_BUILD_DIR=${CMAKE_BINARY_DIR};${KOVA_NODE_TEST_ENV}")
 endfunction()
 
 # kova_add_windows_test(name SOURCES ... LIBS ...): a GoogleTest program of the Windows build. It is

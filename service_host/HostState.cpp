@@ -10,6 +10,7 @@ PFN_DestroyKOVAWinClient s_pfnDestroyKOVAWinClient = nullptr;
 std::string s_channelSuffix;
 ipc::channel s_logChannel;
 ipc::channel s_screenCaptureChannel;
+int64_t* s_excludedIds = nullptr;
 int s_argc = 0;
 char** s_argv = nullptr;
 

@@ -3,6 +3,7 @@
 #ifndef KOVA_HOST_STATE_H
 #define KOVA_HOST_STATE_H
 
+#include <cstdint>
 #include <string>
 
 #include "OsCompat.h"
@@ -26,6 +27,10 @@ constexpr const char kScreenCaptureChannelPrefix[] = "screen_capture_ipc_channel
 extern std::string s_channelSuffix;
 extern ipc::channel s_logChannel;
 extern ipc::channel s_screenCaptureChannel;
+// The excluded window ids of `screen_capture`, handed to the SDK, which may keep the pointer for as
+// long as the process runs: never freed, and held here so that the array stays reachable (a leak
+// checker would otherwise report it).
+extern int64_t* s_excludedIds;
 
 // Copies of the process's argument count and vector, kept for commands whose crash handling
 // reports the command line; the driver fills them only for the commands that ask for it.

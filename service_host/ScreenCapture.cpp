@@ -173,6 +173,7 @@ int CmdScreenCapture(int argc, char** argv) {
     const int32_t screenIndex = DecimalToInt32(argv[kArgScreenIndex]);
     // Handed to the SDK, which may keep it: never freed.
     int64_t* excludedIds = new int64_t[static_cast<size_t>(excludedCount)];
+    s_excludedIds = excludedIds;
     for (int32_t i = 0; i < excludedCount; ++i) {
         excludedIds[i] = DecimalToInt64(argv[kArgFirstExcludedId + i]);
         HostPrintLine("pllexcludedWindowIds[", i, "]:", excludedIds[i]);

@@ -15,6 +15,9 @@ constexpr std::int32_t kMaxWakeups = 1 << 16;
 
 constexpr unsigned kWaitFailed = 0xFFFFFFFFu;
 
+// How long a spin lock may stay held before a waiter takes it over (see spin_lock::lock).
+constexpr std::uint64_t kSpinLockTakeOverMs = 1000;
+
 }  // namespace
 
 unsigned back_off(unsigned k) {
@@ -32,7 +35,20 @@ unsigned back_off(unsigned k) {
 }
 
 void spin_lock::lock() {
-  for (unsigned k = 0; __atomic_exchange_n(word_, 1u, __ATOMIC_ACQUIRE) != 0;) k = back_off(k);
+  std::uint64_t start = 0;
+  for (unsigned k = 0; __atomic_exchange_n(word_, 1u, __ATOMIC_ACQUIRE) != 0;) {
+    k = back_off(k);
+    if (k < 32) continue;  // still spinning or yielding: not yet worth a clock read
+    // Holders keep the word for a few instructions. A word that stays set this long belongs to a
+    // process that died inside the section, or was written by a faulty peer; waiting for it would
+    // block every user of the segment for good. The word holds 1 from our exchange: it is ours.
+    const std::uint64_t now = os::monotonic_ms();
+    if (start == 0) start = now;
+    if (now - start >= kSpinLockTakeOverMs) {
+      log_line("spin lock held for %u ms, taken over\n", static_cast<unsigned>(now - start));
+      return;
+    }
+  }
 }
 
 void spin_lock::unlock() { __atomic_store_n(word_, 0u, __ATOMIC_RELEASE); }

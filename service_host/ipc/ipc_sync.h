@@ -7,7 +7,8 @@
 //                   the 4-byte segment "_cond_shm_" + C holding the signed count of waiters.
 //  waiter           for a name W: the condition "_waiter_cond_" + W, the mutex "_waiter_lock_" + W
 //                   and a process-local quit flag.
-//  spin_lock        one 32-bit word in shared memory, 0 free and 1 held.
+//  spin_lock        one 32-bit word in shared memory, 0 free and 1 held. A word held for a second
+//                   (its holder died inside the section, or a peer wrote it) is taken over.
 //  back_off         the retry policy of every spin loop.
 //
 // Time-outs are in milliseconds; kInfinite waits without limit. Every object may be used from

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "general.h"
@@ -66,10 +67,20 @@ void FillUsers(ListenerEventData& e, const solvane::kovawin::IKOV_API::User* use
     e.dataLen = count;
 }
 
+// Largest data-stream message copied. A larger size (a negative length passed as unsigned, or one
+// no message the SDK holds can have) describes no bytes that could be read: the message is empty.
+constexpr unsigned long kMaxDataMessageBytes = 1ul << 30;
+
 void FillDataMessage(ListenerEventData& e, const char* a, int aLength, const unsigned char* bytes,
                      unsigned long size, bool binary) {
     Args{e}.S(a, aLength).B(binary);
-    if (bytes != nullptr && size > 0) e.bytes.assign(bytes, bytes + size);
+    if (bytes != nullptr && size > 0 && size <= kMaxDataMessageBytes) {
+        try {
+            e.bytes.assign(bytes, bytes + size);
+        } catch (const std::bad_alloc&) {
+            e.bytes.clear();  // no memory for the copy: the event still arrives, without the bytes
+        }
+    }
     e.dataLen = static_cast<int64_t>(e.bytes.size());
     e.dataCount = 1;
 }

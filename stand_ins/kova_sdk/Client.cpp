@@ -345,7 +345,12 @@ void DestroyClient() {
     if (client == nullptr) return;
     // Callbacks may call into the client: the client lock is not held while they are waited for.
     State().live.ClientDestroyed();
-    State().callbacks.Clear();
+    if (State().retainCallbacksOnDestroy) {
+        State().callbacks.SetListener(static_cast<KOVAListener*>(nullptr));
+        State().callbacks.SetListener(static_cast<KOVAListenerV2*>(nullptr));
+    } else {
+        State().callbacks.Clear();
+    }
     State().threads.JoinAll();
     delete client;
 }

@@ -2,6 +2,7 @@
 // kova_standin_command (commands documented in include/kova_standin.h). A command is checked
 // completely on the caller's thread, so that a malformed one returns -1 before anything runs;
 // callbacks then run on an SDK thread.
+#include <algorithm>
 #include <limits>
 #include <map>
 #include <string>
@@ -22,6 +23,7 @@ constexpr int64_t kIntMax = std::numeric_limits<int>::max();
 constexpr int64_t kMaxTimes = 100000;
 constexpr int64_t kMaxFrameCount = 100000;
 constexpr int64_t kMaxIntervalMs = 10000;
+constexpr int64_t kMaxRawListCount = 65536;
 
 // Runs `work` "times" times on an SDK thread, waiting for it unless "wait" is false.
 int Fire(const Json& command, std::function<void()> work) {
@@ -110,6 +112,14 @@ int Reset(const Json&) {
     State().journal.Clear();
     State().callbacks.Clear();
     State().settings.Reset();
+    State().retainCallbacksOnDestroy = false;
+    return 0;
+}
+
+int RetainCallbacks(const Json& command) {
+    bool on = false;
+    if (!BoolMember(command, "on", on)) return kMalformed;
+    State().retainCallbacksOnDestroy = on;
     return 0;
 }
 
@@ -180,14 +190,23 @@ bool ParseDeviceList(const Json& command, std::vector<DeviceEntry>& entries, int
             entries.push_back(std::move(entry));
         }
     }
-    int64_t value = 0;
-    // A count above the entries given would make the callee read past the list: refused.
-    if (!OptionalInt(command, "count", kIntMin, static_cast<int64_t>(entries.size()), static_cast<int64_t>(entries.size()), value)) {
-        return false;
-    }
-    count = static_cast<int>(value);
     nullList = false;
     if (command.contains("null") && !BoolMember(command, "null", nullList)) return false;
+    bool raw = false;
+    if (command.contains("raw") && !BoolMember(command, "raw", raw)) return false;
+    // A count above the entries given would make the callee read past the list: refused, unless
+    // raw, where a null list may come with any count and a list is padded with zeroed records (null
+    // texts of length 0) up to a count of at most kMaxRawListCount.
+    int64_t most = static_cast<int64_t>(entries.size());
+    if (raw) most = nullList ? kIntMax : std::max<int64_t>(most, kMaxRawListCount);
+    int64_t value = 0;
+    if (!OptionalInt(command, "count", kIntMin, most, static_cast<int64_t>(entries.size()), value)) return false;
+    count = static_cast<int>(value);
+    if (!nullList && value > static_cast<int64_t>(entries.size())) {
+        DeviceEntry zeroed;
+        zeroed.uniqueId.null = zeroed.name.null = true;
+        entries.resize(static_cast<size_t>(value), zeroed);
+    }
     return true;
 }
 
@@ -323,6 +342,8 @@ int Frames(const Json& command) {
         if (!over->is_string()) return kMalformed;
         sentKey = over->get<std::string>();
     }
+    bool nullKey = false;
+    if (command.contains("nullKey") && !BoolMember(command, "nullKey", nullKey)) return kMalformed;
     // Looked up again for every frame: a stream stopped meanwhile receives no more frames.
     std::function<FrameFn()> lookup;
     if (sentKey) {
@@ -337,7 +358,7 @@ int Frames(const Json& command) {
     if (!lookup()) return kMalformed;
     Json once = command;
     once.erase("times");   // "count" says how many frames; the push itself runs once
-    return Fire(once, [push, lookup, key = sentKey.value_or(streamKey)] {
+    return Fire(once, [push, lookup, nullKey, key = sentKey.value_or(streamKey)] {
         FrameBuffer buffer;
         buffer.Allocate(push.spec);
         for (int64_t i = 0; i < push.count; ++i) {
@@ -347,6 +368,7 @@ int Frames(const Json& command) {
             PrepareFrame(buffer, push, i, n);
             if (push.stamp) buffer.WriteStamp();
             Api::StreamInfo info = buffer.Info(key, n);
+            if (nullKey) info.streamKey = nullptr;
             fn(info);
             if (i + 1 < push.count) SleepMs(push.intervalMs);
         }
@@ -390,6 +412,7 @@ const std::map<std::string, Handler>& Handlers() {
         {"set_token", SetToken},
         {"reset", Reset},
         {"live", Live},
+        {"retain_callbacks", RetainCallbacks},
         {"journal", JournalSwitch},
         {"listener", Listener},
         {"exit_room_result", [](const Json& c) { return ProduceInt(c, &StoredCallbacks::exitRoom); }},

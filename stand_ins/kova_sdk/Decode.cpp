@@ -41,7 +41,7 @@ bool OptionalInt(const Json& object, const char* name, int64_t min, int64_t max,
     return DecodeInt(*it, min, max, out);
 }
 
-bool DecodeString(const Json& value, ArgString& out) {
+bool DecodeString(const Json& value, ArgString& out, bool raw) {
     out = ArgString();
     if (value.is_string()) {
         out.bytes = value.get<std::string>();
@@ -75,7 +75,7 @@ bool DecodeString(const Json& value, ArgString& out) {
                      static_cast<int64_t>(out.bytes.size()), length)) {
         return false;
     }
-    if (length > kMaxArgumentBytes) return false;
+    if (length > kMaxArgumentBytes && !(raw && out.null)) return false;
     if (!out.null && length > static_cast<int64_t>(out.bytes.size())) out.bytes.resize(static_cast<size_t>(length), '\0');
     out.length = static_cast<int>(length);
     return true;
@@ -141,7 +141,7 @@ template <>
 const char* ArgDecoder::Get<const char*>() {
     const Json* element = Next();
     ArgString& text = store_->strings.emplace_back();
-    if (element == nullptr || !DecodeString(*element, text)) {
+    if (element == nullptr || !DecodeString(*element, text, Raw())) {
         ok_ = false;
         return nullptr;
     }
@@ -185,11 +185,13 @@ Api::User* ArgDecoder::Get<Api::User*>() {
                      static_cast<int64_t>(store_->users.size()), count)) {
         ok_ = false;
     }
-    // A count beyond the entries given would make the callee read past the array: refused.
-    if (count > static_cast<int64_t>(store_->users.size())) ok_ = false;
+    auto nullField = command_.find("null");
+    const bool null = nullField != command_.end() && nullField->is_boolean() && nullField->get<bool>();
+    // A count beyond the entries given would make the callee read past the array: refused, unless
+    // raw with a null array, where nothing can be read.
+    if (count > static_cast<int64_t>(store_->users.size()) && !(Raw() && null)) ok_ = false;
     pendingLength_ = count;
-    auto null = command_.find("null");
-    if (null != command_.end() && null->is_boolean() && null->get<bool>()) return nullptr;
+    if (null) return nullptr;
     return store_->users.empty() ? nullptr : store_->users.data();
 }
 
@@ -210,11 +212,20 @@ unsigned char* ArgDecoder::Get<unsigned char*>() {
         ok_ = false;
     }
     int64_t size = 0;
-    if (!OptionalInt(command_, "size", 0, kMaxArgumentBytes, static_cast<int64_t>(bytes.size()), size)) ok_ = false;
+    // Raw: any 64-bit size, a negative one arriving as a huge unsigned value; sizes beyond what a
+    // genuine message could hold are not backed by bytes, and the callee must refuse them.
+    const int64_t minSize = Raw() ? std::numeric_limits<int64_t>::min() : 0;
+    const int64_t maxSize = Raw() ? std::numeric_limits<int64_t>::max() : kMaxArgumentBytes;
+    if (!OptionalInt(command_, "size", minSize, maxSize, static_cast<int64_t>(bytes.size()), size)) ok_ = false;
     // Padded so that every byte the callee is told about is readable.
-    if (size > static_cast<int64_t>(bytes.size())) bytes.resize(static_cast<size_t>(size), 0);
+    if (size > static_cast<int64_t>(bytes.size()) && size <= kMaxArgumentBytes) bytes.resize(static_cast<size_t>(size), 0);
     pendingLength_ = size;
     return bytes.empty() ? nullptr : bytes.data();
+}
+
+bool ArgDecoder::Raw() const {
+    auto raw = command_.find("raw");
+    return raw != command_.end() && raw->is_boolean() && raw->get<bool>();
 }
 
 template <>

@@ -27,8 +27,9 @@ struct ArgString {
     char* mutableData() { return null ? nullptr : &bytes[0]; }
 };
 
-// A JSON string (its UTF-8 bytes), {"s":"text"|null,"len":N} or {"bytes":[...],"len":N}.
-bool DecodeString(const Json& value, ArgString& out);
+// A JSON string (its UTF-8 bytes), {"s":"text"|null,"len":N} or {"bytes":[...],"len":N}. With
+// `raw`, a null pointer may come with any length (nothing stands behind it to read).
+bool DecodeString(const Json& value, ArgString& out, bool raw = false);
 // An integral JSON number within [min, max].
 bool DecodeInt(const Json& value, int64_t min, int64_t max, int64_t& out);
 // An optional integral member of `object`: `fallback` when absent, false when present but invalid.
@@ -55,6 +56,8 @@ private:
         std::vector<Api::User> users;
     };
     const Json* Next();
+    // The command's "raw": true: arguments a well-behaved SDK never passes are allowed.
+    bool Raw() const;
 
     const Json& command_;
     const Json* args_ = nullptr;

@@ -34,7 +34,7 @@ FrameSpec SpecForSize(int width, int height) {
     spec.width = width;
     spec.height = height;
     spec.strideY = width;
-    spec.strideU = spec.strideV = (width + 1) / 2;
+    spec.strideU = spec.strideV = static_cast<int>((int64_t{width} + 1) / 2);  // no overflow at INT_MAX
     return spec;
 }
 

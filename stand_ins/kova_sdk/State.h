@@ -4,6 +4,8 @@
 #ifndef KOVA_STANDIN_STATE_H
 #define KOVA_STANDIN_STATE_H
 
+#include <atomic>
+
 #include "CallbackStore.h"
 #include "Journal.h"
 #include "LiveMode.h"
@@ -28,14 +30,18 @@ struct Standin {
     CallbackStore callbacks;
     SdkThreads threads;
     LiveMode live;
+    // Set by "retain_callbacks": DestroyClient then keeps the stored callbacks and streams (only the
+    // listeners, raw pointers the caller owns, are dropped), as an SDK that still calls after its
+    // destruction would.
+    std::atomic<bool> retainCallbacksOnDestroy{false};
 };
 
 Standin& State();
 
 // The process's one client: created on the first call, the same object until DestroyClient.
 Api* CreateClient();
-// Destroys the client: live mode stops, every stored callback and listener is forgotten and every
-// SDK thread has ended when this returns, so no callback runs afterwards.
+// Destroys the client: live mode stops, every stored callback and listener is forgotten (only the
+// listeners under "retain_callbacks") and every SDK thread has ended when this returns.
 void DestroyClient();
 
 // Journals one call and applies KOVA_STANDIN_CRASH_IN; returns the configured result of `op`, else

@@ -176,6 +176,12 @@ test('onDataStreamMessage: an ArrayBuffer kept after the call stays intact acros
   fire(2, 'OnDataStreamMessage', ['cut', [9, 8, 7, 6], true], { size: 2 });
   await waitFor(() => kept.length === 22, 10000, 'sized message');
   assert.deepStrictEqual([...new Uint8Array(kept[21])], [9, 8]);
+  // A size no message can have (a negative length passed as unsigned, 2^40) gives an empty message.
+  for (const size of [-1, -(2 ** 40), 2 ** 40]) {
+    fire(2, 'OnDataStreamMessage', ['bad', [1, 2, 3], true], { size, raw: true });
+  }
+  await waitFor(() => kept.length === 25, 10000, 'messages of impossible sizes');
+  assert.deepStrictEqual(kept.slice(22).map((m) => m.byteLength), [0, 0, 0]);
   kept.splice(1);
   collectGarbage();
   await settle(50);

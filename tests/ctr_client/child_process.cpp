@@ -75,14 +75,22 @@ bool ChildProcess::SendLine(const std::string& line) {
   return write(m_input, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-std::optional<std::string> ChildProcess::WaitLine(const std::function<bool(const std::string&)>& match,
-                                                  int timeoutMs) {
+std::optional<std::string> ChildProcess::WaitLine(const LineTest& match, int timeoutMs, const LineTest& keep) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock<std::mutex> hold(m_lock);
+  for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
+    if (match(m_lines[*it])) {
+      std::string line = m_lines[*it];
+      m_kept.erase(it);
+      return line;
+    }
+  }
   for (;;) {
     while (m_position < m_lines.size()) {
-      const std::string& line = m_lines[m_position++];
+      const size_t index = m_position++;
+      const std::string& line = m_lines[index];
       if (match(line)) return line;
+      if (keep && keep(line)) m_kept.push_back(index);
     }
     if (m_ended) return std::nullopt;
     if (m_lineArrived.wait_until(hold, deadline) == std::cv_status::timeout && m_position >= m_lines.size()) {
@@ -91,8 +99,8 @@ std::optional<std::string> ChildProcess::WaitLine(const std::function<bool(const
   }
 }
 
-std::optional<std::string> ChildProcess::WaitPrefix(const std::string& prefix, int timeoutMs) {
-  return WaitLine([&prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; }, timeoutMs);
+std::optional<std::string> ChildProcess::WaitPrefix(const std::string& prefix, int timeoutMs, const LineTest& keep) {
+  return WaitLine([&prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; }, timeoutMs, keep);
 }
 
 std::vector<std::string> ChildProcess::Lines() {

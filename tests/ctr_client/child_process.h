@@ -29,10 +29,12 @@ class ChildProcess {
   // Runs argv[0] with the arguments, in workDir unless it is empty. Standard error is inherited.
   bool Start(const std::vector<std::string>& argv, const std::string& workDir = "");
   bool SendLine(const std::string& line);
+  using LineTest = std::function<bool(const std::string&)>;
   // The next line at or after the read position that matches; the position moves past it. Lines
-  // passed over stay in Lines().
-  std::optional<std::string> WaitLine(const std::function<bool(const std::string&)>& match, int timeoutMs);
-  std::optional<std::string> WaitPrefix(const std::string& prefix, int timeoutMs);
+  // passed over stay in Lines(); those that `keep` accepts also stay pending: later waits look at
+  // them first, in order (an event that arrived while the caller waited for something else).
+  std::optional<std::string> WaitLine(const LineTest& match, int timeoutMs, const LineTest& keep = nullptr);
+  std::optional<std::string> WaitPrefix(const std::string& prefix, int timeoutMs, const LineTest& keep = nullptr);
   // Every line read so far.
   std::vector<std::string> Lines();
   void CloseInput();
@@ -51,6 +53,7 @@ class ChildProcess {
   std::condition_variable m_lineArrived;
   std::vector<std::string> m_lines;
   size_t m_position = 0;
+  std::vector<size_t> m_kept;  // lines passed over but still pending, in order
   bool m_ended = false;
   int m_exitCode = -1;
 };

@@ -48,7 +48,12 @@ int Driver::Call(const std::string& command, int timeoutMs) {
   const std::string word = command.substr(0, command.find(' '));
   const std::string expected = "RESULT " + (word == "sendlen" || word == "sendnull" ? std::string("send") : word) + " ";
   if (!SendLine(command)) return INT_MIN;
-  std::optional<std::string> line = WaitPrefix(expected, timeoutMs);
+  // A status that the library's own threads report while the command runs (a connection made
+  // before "create" has returned, a failed heartbeat during a long send) is an event of its own
+  // that a later WaitStatus must still find; what the command itself printed is passed over.
+  std::optional<std::string> line = WaitPrefix(expected, timeoutMs, [](const std::string& l) {
+    return l.rfind("STATUS ", 0) == 0 && l.find(" library ") != std::string::npos;
+  });
   if (!line) return INT_MIN;
   return std::atoi(line->c_str() + expected.size());
 }

@@ -309,6 +309,46 @@ TEST(SpinLock, KeepsThreadsOutOfEachOther) {
   EXPECT_EQ(words[0], 0u);
 }
 
+// A word left set by a holder that was killed inside the section, or written by a faulty peer,
+// is taken over after a while instead of blocking every later user for good.
+TEST(SpinLock, WordLeftSetIsTakenOverWithALogLine) {
+  struct row {
+    const char* what;
+    bool killed_holder;
+    std::uint32_t word;
+  } rows[] = {{"holder killed inside the section", true, 1u}, {"garbage written by a peer", false, 0xDEADBEEFu}};
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    std::string name = unique_name("spin_stuck");
+    handle seg(name.c_str(), 8);
+    ASSERT_TRUE(seg.valid());
+    auto* word = static_cast<std::uint32_t*>(seg.get());
+    if (r.killed_holder) {
+      child_process holder([&](int ready) {
+        handle mine(name.c_str(), 8);
+        if (!mine.valid()) return 1;
+        ipc::spin_lock(mine.get()).lock();
+        signal_ready(ready);
+        pause();
+        return 0;
+      });
+      ASSERT_TRUE(holder.wait_ready());
+      holder.kill_now();
+    } else {
+      __atomic_store_n(word, r.word, __ATOMIC_RELEASE);
+    }
+    ASSERT_NE(__atomic_load_n(word, __ATOMIC_ACQUIRE), 0u);
+
+    captured_output cap;
+    ipc::spin_lock lock(word);
+    lock.lock();  // the test's time-out catches a lock that never returns
+    EXPECT_EQ(__atomic_load_n(word, __ATOMIC_ACQUIRE), 1u) << "held by this thread now";
+    lock.unlock();
+    EXPECT_EQ(__atomic_load_n(word, __ATOMIC_ACQUIRE), 0u);
+    EXPECT_EQ(count_of(cap.out(), "taken over\n"), 1) << cap.out();
+  }
+}
+
 TEST(BackOff, FollowsTheRetryTable) {
   struct row {
     unsigned k, next;

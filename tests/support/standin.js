@@ -65,9 +65,11 @@ function latin1ToUtf8Bytes(text) {
   return Buffer.from(text, 'latin1');
 }
 
-// Runs a JavaScript file in a fresh node process; never waits longer than timeoutMs.
-function runIsolated(file, { args = [], env = {}, timeoutMs = 30000 } = {}) {
+// Runs a JavaScript file in a fresh node process (in directory cwd, by default this one's); never
+// waits longer than timeoutMs.
+function runIsolated(file, { args = [], env = {}, timeoutMs = 30000, cwd = undefined } = {}) {
   const result = spawnSync(process.execPath, [file, ...args], {
+    cwd,
     env: { ...process.env, ...env },
     encoding: 'utf8',
     timeout: timeoutMs,

@@ -44,6 +44,17 @@
 //   {"cmd":"reset"}                              clears journal, stored callbacks and results and
 //                                                turns journaling back on
 //
+// Raw variants, for sweeps of SDK misbehaviour (what a well-behaved SDK never does):
+//   "raw": true on a "listener" command: a null string ({"s":null}) may come with any length, and
+//       OnDataStreamMessage's "size" may be any 64-bit value (a negative one arrives as a huge
+//       unsigned size; sizes above 16 MiB are not backed by bytes), and onEnterRoom's "count" may
+//       be anything with "null": true;
+//   "raw": true on a list producer: with "null": true any "count"; with a list, a "count" up to
+//       65536 beyond the entries, padded with zeroed records (null texts of length 0);
+//   "nullKey": true on "frames": the StreamInfo's key pointer is null;
+//   {"cmd":"retain_callbacks","on":true}          DestroyKOVAWinClient keeps the stored callbacks and
+//       streams (listeners are still dropped), so producers and frames can be fired after it.
+//
 // Frames of the "frames" commands are filled deterministically. For frame number n (counted from
 // "first", default 0, within one command):
 //   Y plane: byte at (row, col) = (n + row + col) & 0xFF for every row < height and col < strideY,
