@@ -4,10 +4,17 @@
 #ifndef KOVA_IPC_PRINT_H
 #define KOVA_IPC_PRINT_H
 
+// Clang knows the C99 family only as "printf"; GCC (and so MinGW) checks it as "gnu_printf".
+#if defined(__clang__)
+#define KOVA_IPC_PRINTF_FORMAT printf
+#else
+#define KOVA_IPC_PRINTF_FORMAT gnu_printf
+#endif
+
 namespace ipc {
 
-void error_line(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
-void log_line(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+void error_line(const char* fmt, ...) __attribute__((format(KOVA_IPC_PRINTF_FORMAT, 1, 2)));
+void log_line(const char* fmt, ...) __attribute__((format(KOVA_IPC_PRINTF_FORMAT, 1, 2)));
 
 }  // namespace ipc
 
