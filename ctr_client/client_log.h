@@ -44,11 +44,17 @@ class ClientLog {
   CriticalSection m_lock;
 };
 
-// Formats are checked as the C99 printf family (gnu_printf), which MinGW provides too.
+// Formats are checked as the C99 printf family (gnu_printf), which MinGW provides too; Clang
+// knows that family only as "printf".
+#if defined(__clang__)
+#define CTR_PRINTF_FORMAT printf
+#else
+#define CTR_PRINTF_FORMAT gnu_printf
+#endif
 // Formats a message into a 128-byte buffer and writes it through the log object, if there is one.
-void LogLine(const char* level, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+void LogLine(const char* level, const char* format, ...) __attribute__((format(CTR_PRINTF_FORMAT, 2, 3)));
 // Prints a line on standard output and flushes it, so a reader on a pipe sees it at once.
-void PrintLine(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void PrintLine(const char* format, ...) __attribute__((format(CTR_PRINTF_FORMAT, 1, 2)));
 
 }  // namespace ctr
 

@@ -209,7 +209,7 @@ void KOVAEngineListenerV2::CallJSListener(napi_env env, napi_value jsCallback, v
 
 // ---------------------------------------------------------------- SDK callbacks, first interface
 
-#define EMIT(name, ...) m_registry.Emit(name, [&](ListenerEventData& e) { Args{e} __VA_ARGS__; })
+#define EMIT(name, ...) m_registry.Emit(name, [&](ListenerEventData& e) { (void)Args{e} __VA_ARGS__; })
 
 using L1 = KOVAEngineListener;
 void L1::onFirstVideoFrame(int a, const char* b, int bl) { EMIT("onFirstVideoFrame", .I(a).S(b, bl)); }
