@@ -28,7 +28,7 @@ function(kova_add_node_test name file)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 120)
   endif()
-  add_test(NAME ${name} COMMAND ${NODE_EXECUTABLE} --test --test-reporter=spec ${file})
+  add_test(NAME ${name} COMMAND ${NODE_EXECUTABLE} --test ${file})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
                        ENVIRONMENT "KOVA_DIST_DIR=${KOVA_DIST_DIR};KOVA_ADDON_DIR=${KOVA_ADDON_DIR};KOVA_HOST_DIR=${KOVA_HOST_DIR};KOVA_SAI_DIR=${KOVA_SAI_DIR};KOVA_BUILD_DIR=${CMAKE_BINARY_DIR};${KOVA_NODE_TEST_ENV}")
 endfunction()

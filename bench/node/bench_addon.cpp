@@ -4,9 +4,9 @@
 //   open(sdkPath)                     binds kova_standin_command of the stand-in the addon loaded
 //   command(json)                     runs a stand-in command on this thread: [result, ns]
 //   commandAsync(json, done)          runs it on a helper thread, then done(result, ns) in JS
-//   copyFrames(spec)                  allocate-copy-free of three planes `count` times on each of
+//   copyFrames(shape)                  allocate-copy-free of three planes `count` times on each of
 //                                     `streams` threads: nanoseconds per frame and thread
-//   hopFrames(spec, onFrame, done)    the same copies posted through a bare thread-safe function
+//   hopFrames(shape, onFrame, done)    the same copies posted through a bare thread-safe function
 //                                     (at most four in flight per stream); JS gets external buffers
 //   hopEvents(count, texts, onEvent, done)   records of one number and three strings posted
 //                                     through a bare thread-safe function
@@ -159,7 +159,7 @@ napi_value RunCommandAsync(napi_env env, napi_callback_info info) {
 
 // ------------------------------------------------------------------------- frames
 
-struct FrameSpec {
+struct FrameShape {
     int width = 640, height = 480, strideY = 640, strideU = 320, strideV = 320;
     int count = 100, streams = 1, intervalMs = 0;
     size_t sizeY() const { return size_t(height) * strideY; }
@@ -167,23 +167,23 @@ struct FrameSpec {
     size_t sizeV() const { return size_t(height) * strideV / 2; }
 };
 
-FrameSpec ReadSpec(napi_env env, napi_value object) {
-    FrameSpec spec;
-    spec.width = GetInt(env, object, "width", spec.width);
-    spec.height = GetInt(env, object, "height", spec.height);
-    spec.strideY = GetInt(env, object, "strideY", spec.width);
-    spec.strideU = GetInt(env, object, "strideU", (spec.width + 1) / 2);
-    spec.strideV = GetInt(env, object, "strideV", (spec.width + 1) / 2);
-    spec.count = GetInt(env, object, "count", spec.count);
-    spec.streams = GetInt(env, object, "streams", spec.streams);
-    spec.intervalMs = GetInt(env, object, "intervalMs", spec.intervalMs);
-    return spec;
+FrameShape ReadShape(napi_env env, napi_value object) {
+    FrameShape shape;
+    shape.width = GetInt(env, object, "width", shape.width);
+    shape.height = GetInt(env, object, "height", shape.height);
+    shape.strideY = GetInt(env, object, "strideY", shape.width);
+    shape.strideU = GetInt(env, object, "strideU", (shape.width + 1) / 2);
+    shape.strideV = GetInt(env, object, "strideV", (shape.width + 1) / 2);
+    shape.count = GetInt(env, object, "count", shape.count);
+    shape.streams = GetInt(env, object, "streams", shape.streams);
+    shape.intervalMs = GetInt(env, object, "intervalMs", shape.intervalMs);
+    return shape;
 }
 
 // The source planes a decoder would hand over, filled once.
 struct SourceFrame {
     std::vector<uint8_t> y, u, v;
-    explicit SourceFrame(const FrameSpec& spec) : y(spec.sizeY(), 0x10), u(spec.sizeU(), 0x80), v(spec.sizeV(), 0x80) {}
+    explicit SourceFrame(const FrameShape& shape) : y(shape.sizeY(), 0x10), u(shape.sizeU(), 0x80), v(shape.sizeV(), 0x80) {}
 };
 
 // Keeps the compiler from proving a copy unused and removing it with its allocation.
@@ -199,13 +199,13 @@ uint8_t* CopyOf(const std::vector<uint8_t>& plane) {
 napi_value CopyFrames(napi_env env, napi_callback_info info) {
     napi_value argv[1];
     if (!GetArgs(env, info, 1, argv)) return nullptr;
-    const FrameSpec spec = ReadSpec(env, argv[0]);
+    const FrameShape shape = ReadShape(env, argv[0]);
     const uint64_t start = MonotonicNs();
     std::vector<std::thread> threads;
-    for (int s = 0; s < spec.streams; ++s) {
-        threads.emplace_back([spec] {
-            SourceFrame source(spec);
-            for (int i = 0; i < spec.count; ++i) {
+    for (int s = 0; s < shape.streams; ++s) {
+        threads.emplace_back([shape] {
+            SourceFrame source(shape);
+            for (int i = 0; i < shape.count; ++i) {
                 uint8_t* y = CopyOf(source.y);
                 uint8_t* u = CopyOf(source.u);
                 uint8_t* v = CopyOf(source.v);
@@ -216,7 +216,7 @@ napi_value CopyFrames(napi_env env, napi_callback_info info) {
         });
     }
     for (auto& thread : threads) thread.join();
-    return Number(env, double(MonotonicNs() - start) / spec.count);
+    return Number(env, double(MonotonicNs() - start) / shape.count);
 }
 
 struct HopStream {
@@ -263,27 +263,27 @@ void CallFrame(napi_env env, napi_value fn, void*, void* data) {
     napi_call_function(env, undefined, fn, 1, &object, nullptr);
 }
 
-// Posts `spec.count` frames per stream from `spec.streams` threads; a fifth frame in flight is dropped
+// Posts `shape.count` frames per stream from `shape.streams` threads; a fifth frame in flight is dropped
 // (the addon keeps at most four waiting). The stamp in Y bytes 8..15 is taken before the copy, as the
 // stand-in takes it before its callback. done(droppedFrames, nsPerFrameOnTheProducer).
 napi_value HopFrames(napi_env env, napi_callback_info info) {
     napi_value argv[3];
     if (!GetArgs(env, info, 3, argv)) return nullptr;
-    const FrameSpec spec = ReadSpec(env, argv[0]);
+    const FrameShape shape = ReadShape(env, argv[0]);
     napi_threadsafe_function frames = MakeTsfn(env, argv[1], "BenchFrames", CallFrame);
     napi_threadsafe_function done = MakeTsfn(env, argv[2], "BenchFramesDone", CallDone);
     if (frames == nullptr || done == nullptr) return nullptr;
-    std::thread([spec, frames, done] {
+    std::thread([shape, frames, done] {
         std::vector<std::shared_ptr<HopStream>> streams;
         std::vector<std::thread> threads;
         std::atomic<uint64_t> producerNs{0};
-        for (int s = 0; s < spec.streams; ++s) {
+        for (int s = 0; s < shape.streams; ++s) {
             streams.push_back(std::make_shared<HopStream>());
             std::shared_ptr<HopStream> stream = streams.back();
-            threads.emplace_back([spec, stream, frames, &producerNs] {
-                SourceFrame source(spec);
+            threads.emplace_back([shape, stream, frames, &producerNs] {
+                SourceFrame source(shape);
                 uint64_t busy = 0;
-                for (int i = 0; i < spec.count; ++i) {
+                for (int i = 0; i < shape.count; ++i) {
                     const uint64_t stamp = MonotonicNs();
                     if (source.y.size() >= 16) std::memcpy(source.y.data() + 8, &stamp, 8);
                     if (stream->inFlight.load(std::memory_order_relaxed) >= 4) {
@@ -291,8 +291,8 @@ napi_value HopFrames(napi_env env, napi_callback_info info) {
                     } else {
                         auto* frame = new HopFrame;
                         frame->stream = stream;
-                        frame->width = spec.width;
-                        frame->height = spec.height;
+                        frame->width = shape.width;
+                        frame->height = shape.height;
                         const std::vector<uint8_t>* planes[3] = {&source.y, &source.u, &source.v};
                         for (int p = 0; p < 3; ++p) {
                             frame->planes[p] = CopyOf(*planes[p]);
@@ -306,17 +306,17 @@ napi_value HopFrames(napi_env env, napi_callback_info info) {
                         }
                     }
                     busy += MonotonicNs() - stamp;
-                    if (spec.intervalMs > 0 && i + 1 < spec.count) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(spec.intervalMs));
+                    if (shape.intervalMs > 0 && i + 1 < shape.count) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(shape.intervalMs));
                     }
                 }
-                producerNs.fetch_add(busy / uint64_t(spec.count));
+                producerNs.fetch_add(busy / uint64_t(shape.count));
             });
         }
         for (auto& thread : threads) thread.join();
         auto* outcome = new Outcome;
         for (auto& stream : streams) outcome->result += stream->dropped.load();
-        outcome->ns = producerNs.load() / uint64_t(spec.streams);
+        outcome->ns = producerNs.load() / uint64_t(shape.streams);
         napi_release_threadsafe_function(frames, napi_tsfn_release);
         if (napi_call_threadsafe_function(done, outcome, napi_tsfn_blocking) != napi_ok) delete outcome;
         napi_release_threadsafe_function(done, napi_tsfn_release);

@@ -265,7 +265,7 @@ int ExternalDeviceState(const Json& command) {
 // ---- frames ----
 
 struct FramePush {
-    FrameSpec spec;
+    FrameSpec shape;
     bool hasSize = false;
     int64_t count = 1;
     uint32_t first = 0;
@@ -300,8 +300,8 @@ bool ParseFramePush(const Json& command, FramePush& push) {
         !OptionalInt(command, "interval_ms", 0, kMaxIntervalMs, 0, interval)) {
         return false;
     }
-    push.spec = SpecForSize(static_cast<int>(width), static_cast<int>(height));
-    push.spec.rotation = static_cast<int>(rotation);
+    push.shape = SpecForSize(static_cast<int>(width), static_cast<int>(height));
+    push.shape.rotation = static_cast<int>(rotation);
     push.first = static_cast<uint32_t>(first);
     push.intervalMs = static_cast<int>(interval);
     if (auto strides = command.find("strides"); strides != command.end()) {
@@ -310,16 +310,16 @@ bool ParseFramePush(const Json& command, FramePush& push) {
         for (int i = 0; i < 3; ++i) {
             if (!DecodeInt((*strides)[i], kIntMin, kIntMax, s[i])) return false;
         }
-        push.spec.strideY = static_cast<int>(s[0]);
-        push.spec.strideU = static_cast<int>(s[1]);
-        push.spec.strideV = static_cast<int>(s[2]);
+        push.shape.strideY = static_cast<int>(s[0]);
+        push.shape.strideU = static_cast<int>(s[1]);
+        push.shape.strideV = static_cast<int>(s[2]);
     }
     if (auto planes = command.find("nullPlanes"); planes != command.end()) {
         if (!planes->is_array()) return false;
         for (const Json& plane : *planes) {
-            if (plane == "Y") push.spec.nullY = true;
-            else if (plane == "U") push.spec.nullU = true;
-            else if (plane == "V") push.spec.nullV = true;
+            if (plane == "Y") push.shape.nullY = true;
+            else if (plane == "U") push.shape.nullU = true;
+            else if (plane == "V") push.shape.nullV = true;
             else return false;
         }
     }
@@ -329,7 +329,7 @@ bool ParseFramePush(const Json& command, FramePush& push) {
     }
     if (command.contains("fill") && !BoolMember(command, "fill", push.fillEach)) return false;
     if (command.contains("stamp") && !BoolMember(command, "stamp", push.stamp)) return false;
-    return FrameBuffer().Allocate(push.spec);
+    return FrameBuffer().Allocate(push.shape);
 }
 
 int Frames(const Json& command) {
@@ -360,7 +360,7 @@ int Frames(const Json& command) {
     once.erase("times");   // "count" says how many frames; the push itself runs once
     return Fire(once, [push, lookup, nullKey, key = sentKey.value_or(streamKey)] {
         FrameBuffer buffer;
-        buffer.Allocate(push.spec);
+        buffer.Allocate(push.shape);
         for (int64_t i = 0; i < push.count; ++i) {
             const FrameFn fn = lookup();
             if (!fn) return;
@@ -386,13 +386,13 @@ int FramesAll(const Json& command) {
         for (int64_t i = 0; i < push.count; ++i) {
             const uint32_t n = push.first + static_cast<uint32_t>(i);
             for (const StreamSnapshot& stream : State().callbacks.Streams()) {
-                FrameSpec spec = push.spec;
+                FrameSpec shape = push.shape;
                 if (!push.hasSize && stream.width > 0 && stream.height > 0) {
-                    spec = SpecForSize(stream.width, stream.height);
-                    spec.rotation = push.spec.rotation;
+                    shape = SpecForSize(stream.width, stream.height);
+                    shape.rotation = push.shape.rotation;
                 }
                 const FrameFn fn = State().callbacks.FrameCallback(stream.key);
-                if (!fn || !buffer.Allocate(spec)) continue;
+                if (!fn || !buffer.Allocate(shape)) continue;
                 buffer.FillCounter(n);
                 if (push.stamp) buffer.WriteStamp();
                 Api::StreamInfo info = buffer.Info(stream.key, n);

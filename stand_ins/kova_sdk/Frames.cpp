@@ -30,20 +30,20 @@ constexpr int kDigitScale = 4;
 }  // namespace
 
 FrameSpec SpecForSize(int width, int height) {
-    FrameSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.strideY = width;
-    spec.strideU = spec.strideV = static_cast<int>((int64_t{width} + 1) / 2);  // no overflow at INT_MAX
-    return spec;
+    FrameSpec shape;
+    shape.width = width;
+    shape.height = height;
+    shape.strideY = width;
+    shape.strideU = shape.strideV = static_cast<int>((int64_t{width} + 1) / 2);  // no overflow at INT_MAX
+    return shape;
 }
 
-bool FrameBuffer::Allocate(const FrameSpec& spec) {
-    const int64_t sizeY = PlaneBytes(spec.height, spec.strideY, false);
-    const int64_t sizeU = PlaneBytes(spec.height, spec.strideU, true);
-    const int64_t sizeV = PlaneBytes(spec.height, spec.strideV, true);
+bool FrameBuffer::Allocate(const FrameSpec& shape) {
+    const int64_t sizeY = PlaneBytes(shape.height, shape.strideY, false);
+    const int64_t sizeU = PlaneBytes(shape.height, shape.strideU, true);
+    const int64_t sizeV = PlaneBytes(shape.height, shape.strideV, true);
     if (sizeY > kMaxPlaneBytes || sizeU > kMaxPlaneBytes || sizeV > kMaxPlaneBytes) return false;
-    spec_ = spec;
+    spec_ = shape;
     sizeY_ = sizeY;
     sizeU_ = sizeU;
     sizeV_ = sizeV;

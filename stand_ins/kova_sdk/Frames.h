@@ -23,7 +23,7 @@ struct FrameSpec {
     bool nullV = false;
 };
 
-// A spec with I420 strides for a size (width, and half the width rounded up for chroma).
+// A shape with I420 strides for a size (width, and half the width rounded up for chroma).
 FrameSpec SpecForSize(int width, int height);
 
 // The three planes of one frame, sized as StreamInfo says: Y height*strideY, U height*strideU/2,
@@ -31,7 +31,7 @@ FrameSpec SpecForSize(int width, int height);
 class FrameBuffer {
 public:
     // False when a plane would exceed kMaxPlaneBytes.
-    bool Allocate(const FrameSpec& spec);
+    bool Allocate(const FrameSpec& shape);
     // Frame n of the deterministic fill.
     void FillCounter(uint32_t n);
     // Only the frame number n in Y bytes 0..3, the rest left as it is.
