@@ -72,17 +72,24 @@ class registry_lock {
     static auto* m = new std::mutex;  // never destroyed: usable from static destructors
     return *m;
   }
-  // Opened once per process; kept open so the lock is a single flock() call.
+  // Opened once per process and kept open, so the lock is a single flock() call. A forked child
+  // opens its own: the descriptor it inherited shares the parent's open file description, and with
+  // it the parent's flock(), which would then exclude neither process from the other. Called with
+  // the local mutex held.
   static int registry_fd() {
-    static int fd = [] {
-      int f = shm_open(kRegistryName, O_RDWR | O_CREAT | O_EXCL, kEveryone);
-      if (f >= 0) {
-        fchmod(f, kEveryone);
+    static int fd = -1;
+    static pid_t owner = 0;
+    const pid_t self = getpid();
+    if (owner != self) {
+      if (fd >= 0) close(fd);
+      fd = shm_open(kRegistryName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kEveryone);
+      if (fd >= 0) {
+        fchmod(fd, kEveryone);
       } else {
-        f = shm_open(kRegistryName, O_RDWR | O_CREAT, kEveryone);
+        fd = shm_open(kRegistryName, O_RDWR | O_CREAT | O_CLOEXEC, kEveryone);
       }
-      return f;
-    }();
+      owner = self;
+    }
     return fd;
   }
 

@@ -39,7 +39,8 @@ struct ListenerEventData {
     int32_t iParam[2] = {0, 0};
     bool bParam = false;
     std::string strParam[4];
-    std::string eventName;
+    // What follows the plain arguments: onEnterRoom's users array, or onDataStreamMessage's data.
+    enum Payload : uint8_t { kArgs, kUsers, kDataMessage } payload = kArgs;
     float fParam = 0.0f;
     int32_t iCount = 0;
     int32_t strCount = 0;

@@ -7,22 +7,6 @@
 
 #include "general.h"
 
-const char* const kListenerEventNames[39] = {
-    "onFirstVideoFrame",      "onError",                 "onEnterRoom",
-    "onRemoteUserEnterRoom",  "onConnected",             "onConnectLost",
-    "onUserDesktopAvailable", "onRemoteUserLeaveRoom",   "onUserVideoAvailable",
-    "onUserAudioAvailable",   "onRemoteAudioActived",    "onPauseConsumer",
-    "onResumeConsumer",       "onUserUpdateNickName",    "onUserAudioVolumes",
-    "onMixStream",            "onUpdateMixStream",       "onUserMessageReceived",
-    "onUserRemoved",          "onAudioMuteToRoom",       "onAudioMuteToPeer",
-    "onVideoCloseToRoom",     "onVideoCloseToPeer",      "onForbiddenChatToRoom",
-    "onUnForbiddenChatToRoom", "onCustomSignalToRoom",   "onCustomSignalToPeer",
-    "onUserBroadcastMessage", "onUserSendMessageToPeer", "onStat",
-    "onConnectRecover",       "onEnterRoomSuccess",      "onPublishStream",
-    "onDataStreamAvailable",  "onSubscribeDataStreamSuccess", "onDataStreamMessage",
-    "onUploadRtcLogsProgress", "onUploadRtcLogsFinish",  "onErrorV2",
-};
-
 namespace {
 
 // Copies exactly the bytes the SDK states; a null pointer or a negative length gives "".
@@ -55,6 +39,7 @@ struct Args {
 };
 
 void FillUsers(ListenerEventData& e, const solvane::kovawin::IKOV_API::User* users, int count) {
+    e.payload = ListenerEventData::kUsers;
     if (users == nullptr || count < 1) return;
     e.users.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -73,6 +58,7 @@ constexpr unsigned long kMaxDataMessageBytes = 1ul << 30;
 
 void FillDataMessage(ListenerEventData& e, const char* a, int aLength, const unsigned char* bytes,
                      unsigned long size, bool binary) {
+    e.payload = ListenerEventData::kDataMessage;
     Args{e}.S(a, aLength).B(binary);
     if (bytes != nullptr && size > 0 && size <= kMaxDataMessageBytes) {
         try {
@@ -114,23 +100,24 @@ napi_value MakeUsersArray(napi_env env, ListenerEventData& e, bool stringUserIds
 // ---------------------------------------------------------------- registration
 
 ListenerRegistry::~ListenerRegistry() {
-    for (auto& entry : m_mapTsFn) {
-        if (g_env != nullptr) napi_unref_threadsafe_function(g_env, entry.second);
-        napi_release_threadsafe_function(entry.second, napi_tsfn_release);
+    for (napi_threadsafe_function& fn : m_tsFn) {
+        if (fn == nullptr) continue;
+        if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
+        napi_release_threadsafe_function(fn, napi_tsfn_release);
+        fn = nullptr;
     }
-    m_mapTsFn.clear();
-    m_mapJsFunc.clear();
 }
 
 void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) {
-    for (const char* name : kListenerEventNames) {
+    for (int index = 0; index < kListenerEventCount; ++index) {
+        const char* name = kListenerEventNames[index];
         napi_value key = nullptr, property = nullptr, resource = nullptr;
         napi_valuetype type = napi_undefined;
         NAPI_CALL_VOID(env, napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &key));
         NAPI_CALL_VOID(env, napi_get_property(env, object, key, &property));
         NAPI_CALL_VOID(env, napi_typeof(env, property, &type));
         if (type != napi_function) continue;
-        m_mapJsFunc[name] = property;
+        m_jsFunc[index] = property;
         NAPI_CALL_VOID(env, napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &resource));
         napi_threadsafe_function fn = nullptr;
         NAPI_CALL_VOID(env, napi_create_threadsafe_function(env, property, nullptr, resource, 0, 2, nullptr, nullptr,
@@ -138,9 +125,8 @@ void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) 
         napi_threadsafe_function replaced = nullptr;
         {
             std::unique_lock<std::shared_mutex> lock(m_mxTsFn);
-            auto it = m_mapTsFn.find(name);
-            if (it != m_mapTsFn.end()) replaced = it->second;
-            m_mapTsFn[name] = fn;
+            replaced = m_tsFn[index];
+            m_tsFn[index] = fn;
         }
         if (replaced != nullptr) {
             // A post already under way may still use it: give back only the registration's share,
@@ -153,11 +139,12 @@ void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) 
 
 void ListenerRegistry::SetAttached(napi_env env, bool attached) {
     std::shared_lock<std::shared_mutex> lock(m_mxTsFn);
-    for (auto& entry : m_mapTsFn) {
+    for (napi_threadsafe_function fn : m_tsFn) {
+        if (fn == nullptr) continue;
         if (attached) {
-            napi_ref_threadsafe_function(env, entry.second);
+            napi_ref_threadsafe_function(env, fn);
         } else {
-            napi_unref_threadsafe_function(env, entry.second);
+            napi_unref_threadsafe_function(env, fn);
         }
     }
 }
@@ -174,7 +161,7 @@ void MarshalListenerEvent(napi_env env, napi_value jsCallback, void* data, bool 
     ListenerEventData& e = *record;
     napi_value argv[12] = {};
     size_t argc = 0;
-    if (e.eventName == "onEnterRoom") {
+    if (e.payload == ListenerEventData::kUsers) {
         argv[argc++] = MakeUsersArray(env, e, stringUserIds);
     } else {
         for (int i = 0; i < e.iCount && i < 2; ++i) NAPI_CALL_CONTINUE(env, napi_create_int32(env, e.iParam[i], &argv[argc++]));
@@ -183,7 +170,7 @@ void MarshalListenerEvent(napi_env env, napi_value jsCallback, void* data, bool 
         }
         if (e.bCount > 0) NAPI_CALL_CONTINUE(env, napi_get_boolean(env, e.bParam, &argv[argc++]));
         if (e.fCount > 0) NAPI_CALL_CONTINUE(env, napi_create_double(env, static_cast<double>(e.fParam), &argv[argc++]));
-        if (e.dataCount > 0 && e.eventName == "onDataStreamMessage") {
+        if (e.dataCount > 0 && e.payload == ListenerEventData::kDataMessage) {
             if (e.bParam) {
                 // The ArrayBuffer owns the bytes: JavaScript may keep it after the call.
                 auto* owned = new std::vector<uint8_t>(std::move(e.bytes));
@@ -209,14 +196,15 @@ void KOVAEngineListenerV2::CallJSListener(napi_env env, napi_value jsCallback, v
 
 // ---------------------------------------------------------------- SDK callbacks, first interface
 
-#define EMIT(name, ...) m_registry.Emit(name, [&](ListenerEventData& e) { (void)Args{e} __VA_ARGS__; })
+#define EMIT_WITH(name, fill) m_registry.Emit<ListenerEventIndex(name)>(fill)
+#define EMIT(name, ...) EMIT_WITH(name, [&](ListenerEventData& e) { (void)Args{e} __VA_ARGS__; })
 
 using L1 = KOVAEngineListener;
 void L1::onFirstVideoFrame(int a, const char* b, int bl) { EMIT("onFirstVideoFrame", .I(a).S(b, bl)); }
 void L1::onError(int a, const char* b, int bl) { EMIT("onError", .I(a).S(b, bl)); }
 void L1::onErrorV2(int a, const char* b, int bl, const char* c, int cl) { EMIT("onErrorV2", .I(a).S(b, bl).S(c, cl)); }
 void L1::onEnterRoom(User* users, int count) {
-    m_registry.Emit("onEnterRoom", [&](ListenerEventData& e) { FillUsers(e, users, count); });
+    EMIT_WITH("onEnterRoom", [&](ListenerEventData& e) { FillUsers(e, users, count); });
 }
 void L1::onEnterRoomSuccess(const char* a, int al) { EMIT("onEnterRoomSuccess", .S(a, al)); }
 // The second string is not passed on.
@@ -263,7 +251,7 @@ void L1::onPublishStream(int a, const char* b, int bl, const char* c, int cl) { 
 void L1::onDataStreamAvailable(const char* a, int al, const char* b, int bl, bool c) { EMIT("onDataStreamAvailable", .S(a, al).S(b, bl).B(c)); }
 void L1::onSubscrbeDataStreamSuccess(const char* a, int al) { EMIT("onSubscribeDataStreamSuccess", .S(a, al)); }
 void L1::OnDataStreamMessage(const char* a, int al, unsigned char* bytes, unsigned long size, bool binary) {
-    m_registry.Emit("onDataStreamMessage", [&](ListenerEventData& e) { FillDataMessage(e, a, al, bytes, size, binary); });
+    EMIT_WITH("onDataStreamMessage", [&](ListenerEventData& e) { FillDataMessage(e, a, al, bytes, size, binary); });
 }
 void L1::OnUploadRtcLogsProgress(float progress) { EMIT("onUploadRtcLogsProgress", .F(progress)); }
 void L1::OnUploadRtcLogsFinish(int result) { EMIT("onUploadRtcLogsFinish", .I(result)); }
@@ -277,7 +265,7 @@ void L2::onFirstVideoFrame(const char* a, int al, const char* b, int bl) { EMIT(
 void L2::onError(int a, const char* b, int bl) { EMIT("onError", .I(a).S(b, bl)); }
 void L2::onErrorV2(int a, const char* b, int bl, const char* c, int cl) { EMIT("onErrorV2", .I(a).S(b, bl).S(c, cl)); }
 void L2::onEnterRoom(User* users, int count) {
-    m_registry.Emit("onEnterRoom", [&](ListenerEventData& e) { FillUsers(e, users, count); });
+    EMIT_WITH("onEnterRoom", [&](ListenerEventData& e) { FillUsers(e, users, count); });
 }
 void L2::onEnterRoomSuccess(const char* a, int al) { EMIT("onEnterRoomSuccess", .S(a, al)); }
 void L2::onRemoteUserEnterRoom(const char* a, int al, const char* b, int bl) { EMIT("onRemoteUserEnterRoom", .S(a, al).S(b, bl)); }
@@ -323,7 +311,7 @@ void L2::onPublishStream(int a, const char* b, int bl, const char* c, int cl) { 
 void L2::onDataStreamAvailable(const char* a, int al, const char* b, int bl, bool c) { EMIT("onDataStreamAvailable", .S(a, al).S(b, bl).B(c)); }
 void L2::onSubscrbeDataStreamSuccess(const char* a, int al) { EMIT("onSubscribeDataStreamSuccess", .S(a, al)); }
 void L2::OnDataStreamMessage(const char* a, int al, unsigned char* bytes, unsigned long size, bool binary) {
-    m_registry.Emit("onDataStreamMessage", [&](ListenerEventData& e) { FillDataMessage(e, a, al, bytes, size, binary); });
+    EMIT_WITH("onDataStreamMessage", [&](ListenerEventData& e) { FillDataMessage(e, a, al, bytes, size, binary); });
 }
 void L2::OnUploadRtcLogsProgress(float progress) { EMIT("onUploadRtcLogsProgress", .F(progress)); }
 void L2::OnUploadRtcLogsFinish(int result) { EMIT("onUploadRtcLogsFinish", .I(result)); }

@@ -3,21 +3,47 @@
 // posts it, without blocking, through the event's thread-safe function; CallJSListener (JavaScript
 // thread) turns the record into arguments — integers first, then strings, the boolean, the float and
 // the data — calls the function and frees the record. An event that JavaScript did not register costs
-// one map lookup and no allocation.
+// one table read and no allocation.
 #ifndef KOVA_KOVAENGINELISTENER_H
 #define KOVA_KOVAENGINELISTENER_H
 
 #include <node_api.h>
 
-#include <map>
 #include <shared_mutex>
-#include <string>
+#include <string_view>
 
 #include "DataType.h"
 #include "kova-api-i.h"
 
-// What both listener versions share: the two maps of the registration and the posting of events.
-// The thread-safe function map is read by SDK threads while JavaScript may re-register, so it is
+// The 39 event names that registration knows, in the order it reads them.
+inline constexpr const char* kListenerEventNames[39] = {
+    "onFirstVideoFrame",      "onError",                 "onEnterRoom",
+    "onRemoteUserEnterRoom",  "onConnected",             "onConnectLost",
+    "onUserDesktopAvailable", "onRemoteUserLeaveRoom",   "onUserVideoAvailable",
+    "onUserAudioAvailable",   "onRemoteAudioActived",    "onPauseConsumer",
+    "onResumeConsumer",       "onUserUpdateNickName",    "onUserAudioVolumes",
+    "onMixStream",            "onUpdateMixStream",       "onUserMessageReceived",
+    "onUserRemoved",          "onAudioMuteToRoom",       "onAudioMuteToPeer",
+    "onVideoCloseToRoom",     "onVideoCloseToPeer",      "onForbiddenChatToRoom",
+    "onUnForbiddenChatToRoom", "onCustomSignalToRoom",   "onCustomSignalToPeer",
+    "onUserBroadcastMessage", "onUserSendMessageToPeer", "onStat",
+    "onConnectRecover",       "onEnterRoomSuccess",      "onPublishStream",
+    "onDataStreamAvailable",  "onSubscribeDataStreamSuccess", "onDataStreamMessage",
+    "onUploadRtcLogsProgress", "onUploadRtcLogsFinish",  "onErrorV2",
+};
+constexpr int kListenerEventCount = 39;
+
+// The position of an event name in kListenerEventNames; evaluated by the compiler, so an SDK
+// callback finds its event's function by index, without comparing names.
+constexpr int ListenerEventIndex(std::string_view name) {
+    for (int i = 0; i < kListenerEventCount; ++i) {
+        if (name == kListenerEventNames[i]) return i;
+    }
+    return -1;
+}
+
+// What both listener versions share: the functions of the registration and the posting of events.
+// The thread-safe functions are read by SDK threads while JavaScript may re-register, so they are
 // guarded by a reader-writer lock.
 class ListenerRegistry {
 public:
@@ -32,33 +58,30 @@ public:
     void SetAttached(napi_env env, bool attached);
     void SetJsObject(napi_value object) { m_jsObject = object; }
 
-    // Fills and posts a record when the event has a registered function.
-    template <typename Fill>
-    void Emit(const char* eventName, Fill&& fill) {
+    // Fills and posts a record when event `index` has a registered function.
+    template <int index, typename Fill>
+    void Emit(Fill&& fill) {
+        static_assert(index >= 0 && index < kListenerEventCount, "not a listener event");
         std::shared_lock<std::shared_mutex> lock(m_mxTsFn);
-        auto it = m_mapTsFn.find(eventName);
-        if (it == m_mapTsFn.end()) return;
+        napi_threadsafe_function fn = m_tsFn[index];
+        if (fn == nullptr) return;
         auto* record = new ListenerEventData();
-        record->eventName = eventName;
         fill(*record);
-        Post(it->second, record);
+        Post(fn, record);
     }
 
     bool StringUserIds() const { return m_stringUserIds; }
-
-    std::map<std::string, napi_value> m_mapJsFunc;
-    std::map<std::string, napi_threadsafe_function> m_mapTsFn;
 
 private:
     static void Post(napi_threadsafe_function fn, ListenerEventData* record);
 
     bool m_stringUserIds;
     napi_value m_jsObject = nullptr;
+    // The registered JavaScript functions and their thread-safe functions, by event index.
+    napi_value m_jsFunc[kListenerEventCount] = {};
+    napi_threadsafe_function m_tsFn[kListenerEventCount] = {};
     std::shared_mutex m_mxTsFn;
 };
-
-// The 39 event names that registration knows, in the order it reads them.
-extern const char* const kListenerEventNames[39];
 
 // Marshals one posted record on the JavaScript thread (shared by both listener versions).
 void MarshalListenerEvent(napi_env env, napi_value jsCallback, void* data, bool stringUserIds);

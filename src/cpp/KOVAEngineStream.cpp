@@ -4,8 +4,10 @@
 //                thread-safe function, never blocking.
 //   JS thread:   CallbackJSFn -> CallbackStream -> oldest waiting frame -> frame object whose planes
 //                are external ArrayBuffers over the copies -> the stream's JavaScript function.
-// A plane's copy is freed by its ArrayBuffer's finalizer, so JavaScript may keep the planes after its
-// function returns.
+// A plane's copy is given back by its ArrayBuffer's finalizer, so JavaScript may keep the planes after
+// its function returns. Given-back planes wait in a small pool for the next frame of the same size:
+// a stream's planes are then copied into memory that is already mapped, instead of a fresh
+// allocation that faults in every page of a 1080p frame again.
 //
 // The local capture hook: while the AI-effects adapter wants frames, the SDK's local camera callback
 // is CaptureCallback, which hands each captured frame to the adapter synchronously on the SDK's
@@ -13,7 +15,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <shared_mutex>
+#include <vector>
 
 #include "KOVAEngine.h"
 #include "SAIManagerAdapter.h"
@@ -34,9 +38,70 @@ int64_t PlaneSize(int height, int stride, int divisor) {
     return int64_t(height) * int64_t(stride) / divisor;
 }
 
+// Plane buffers given back by JavaScript, by size, for reuse by the next frames. Bounded in count
+// and bytes (four 1080p streams with every frame in flight fit); beyond that a plane is freed.
+class PlanePool {
+public:
+    uint8_t* Take(size_t size) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (size_t i = m_free.size(); i-- > 0;) {
+                if (m_free[i].size != size) continue;
+                uint8_t* plane = m_free[i].data;
+                m_free[i] = m_free.back();
+                m_free.pop_back();
+                m_bytes -= size;
+                return plane;
+            }
+        }
+        return static_cast<uint8_t*>(std::malloc(size));
+    }
+
+    void Give(uint8_t* plane, size_t size) {
+        if (plane == nullptr) return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_free.size() < kMaxPlanes && m_bytes + size <= kMaxBytes) {
+                m_free.push_back({plane, size});
+                m_bytes += size;
+                return;
+            }
+        }
+        std::free(plane);
+    }
+
+    // Frees every pooled plane (no stream is left to reuse them).
+    void Drain() {
+        std::vector<Entry> planes;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            planes.swap(m_free);
+            m_bytes = 0;
+        }
+        for (const Entry& entry : planes) std::free(entry.data);
+    }
+
+    // Never destroyed: a finalizer may give a plane back while the process exits.
+    static PlanePool& Instance() {
+        static PlanePool* pool = new PlanePool();
+        return *pool;
+    }
+
+private:
+    static constexpr size_t kMaxPlanes = 72;
+    static constexpr size_t kMaxBytes = size_t(64) << 20;
+    struct Entry {
+        uint8_t* data;
+        size_t size;
+    };
+    std::mutex m_mutex;
+    std::vector<Entry> m_free;
+    size_t m_bytes = 0;
+};
+
 uint8_t* CopyPlane(const uint8_t* source, int64_t size) {
     if (source == nullptr || size <= 0 || size > kMaxPlaneBytes) return nullptr;
-    auto* copy = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+    uint8_t* copy = PlanePool::Instance().Take(static_cast<size_t>(size));
     if (copy != nullptr) std::memcpy(copy, source, static_cast<size_t>(size));
     return copy;
 }
@@ -44,9 +109,10 @@ uint8_t* CopyPlane(const uint8_t* source, int64_t size) {
 void FreeFrame(StreamInfo* frame) {
     if (frame == nullptr) return;
     std::free(const_cast<char*>(frame->streamKey));
-    std::free(frame->dataY);
-    std::free(frame->dataU);
-    std::free(frame->dataV);
+    PlanePool& pool = PlanePool::Instance();
+    pool.Give(frame->dataY, static_cast<size_t>(PlaneSize(frame->height, frame->strideY, 1)));
+    pool.Give(frame->dataU, static_cast<size_t>(PlaneSize(frame->height, frame->strideU, 2)));
+    pool.Give(frame->dataV, static_cast<size_t>(PlaneSize(frame->height, frame->strideV, 2)));
     delete frame;
 }
 
@@ -68,11 +134,14 @@ StreamInfo* CopyFrame(const StreamInfo& frame, const std::string& key) {
     return copy;
 }
 
-void FreePlane(napi_env /*env*/, void* data, void* /*hint*/) { std::free(data); }
+// The finalizer's hint is the plane's size.
+void GivePlaneBack(napi_env /*env*/, void* data, void* hint) {
+    PlanePool::Instance().Give(static_cast<uint8_t*>(data), reinterpret_cast<uintptr_t>(hint));
+}
 
 // A Uint8Array over the plane; the plane's memory now belongs to JavaScript.
 napi_value MakePlane(napi_env env, uint8_t* plane, size_t size) {
-    napi_value buffer = MakeOwnedArrayBuffer(env, plane, size, FreePlane, nullptr);
+    napi_value buffer = MakeOwnedArrayBuffer(env, plane, size, GivePlaneBack, reinterpret_cast<void*>(uintptr_t(size)));
     if (buffer == nullptr) return nullptr;
     napi_value array = nullptr;
     NAPI_CALL(env, napi_create_typedarray(env, napi_uint8_array, size, buffer, 0, &array));
@@ -163,6 +232,7 @@ void KOVAEngine::KOVAEngineDestroyQueueBuf(const std::string& key) {
     if (it == m_mapStreamQue.end() || KOVAEngineGetStreamRefCount(key) > 0) return;
     for (StreamInfo* frame : it->second) FreeFrame(frame);
     m_mapStreamQue.erase(it);
+    if (m_mapStreamQue.empty()) PlanePool::Instance().Drain();
 }
 
 void KOVAEngine::KOVAEngineClearQueueBuf() {
@@ -171,6 +241,7 @@ void KOVAEngine::KOVAEngineClearQueueBuf() {
         for (StreamInfo* frame : entry.second) FreeFrame(frame);
     }
     m_mapStreamQue.clear();
+    PlanePool::Instance().Drain();
 }
 
 void KOVAEngine::KOVAEnginePushData(const std::string& key, StreamInfo* frame) {

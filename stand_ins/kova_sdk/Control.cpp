@@ -130,6 +130,14 @@ int JournalSwitch(const Json& command) {
     return 0;
 }
 
+// {"cmd":"crash_in","op":name}: that operation dies with SIGSEGV from now on ("" for none).
+int CrashIn(const Json& command) {
+    auto op = command.find("op");
+    if (op == command.end() || !op->is_string()) return kMalformed;
+    State().settings.SetCrashIn(op->get<std::string>());
+    return 0;
+}
+
 int Live(const Json& command) {
     bool on = false;
     int64_t fps = LiveMode::kDefaultFps;
@@ -414,6 +422,7 @@ const std::map<std::string, Handler>& Handlers() {
         {"live", Live},
         {"retain_callbacks", RetainCallbacks},
         {"journal", JournalSwitch},
+        {"crash_in", CrashIn},
         {"listener", Listener},
         {"exit_room_result", [](const Json& c) { return ProduceInt(c, &StoredCallbacks::exitRoom); }},
         {"desktop_preview_finish", [](const Json& c) { return ProduceInt(c, &StoredCallbacks::desktopPreviewFinish); }},

@@ -1,8 +1,11 @@
 #include "Settings.h"
 
+#include "State.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace kova_standin {
 
@@ -14,16 +17,21 @@ constexpr size_t kMaxTokenBytes = 256;
 
 }  // namespace
 
-Settings::Settings() { Reset(); }
+Settings::Settings() {
+    Reset();
+    if (const char* op = std::getenv("KOVA_STANDIN_CRASH_IN")) SetCrashIn(op);
+}
 
 void Settings::SetResult(const std::string& op, int64_t value) {
     std::lock_guard<std::mutex> lock(mutex_);
     results_[op] = value;
+    hasResults_.store(true, std::memory_order_release);
 }
 
-int64_t Settings::Result(const std::string& op, int64_t fallback) const {
+int64_t Settings::Result(const char* op, int64_t fallback) const {
+    if (!hasResults_.load(std::memory_order_acquire)) return fallback;
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = results_.find(op);
+    auto it = results_.find(std::string_view(op));
     return it == results_.end() ? fallback : it->second;
 }
 
@@ -63,14 +71,26 @@ Settings::Token Settings::TokenFor(const std::string& appId, const std::string& 
 void Settings::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     results_.clear();
+    hasResults_.store(false, std::memory_order_release);
     deviceId_ = std::string(kDefaultDeviceId);
     token_.reset();
     tokenLength_.reset();
 }
 
+void Settings::SetCrashIn(std::string op) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    crashIn_ = std::move(op);
+    hasCrashIn_.store(!crashIn_.empty(), std::memory_order_release);
+}
+
+bool Settings::CrashRequested(const char* op) const {
+    if (!hasCrashIn_.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return crashIn_ == op;
+}
+
 void CrashIfRequested(const char* op) {
-    const char* target = std::getenv("KOVA_STANDIN_CRASH_IN");
-    if (target == nullptr || std::strcmp(target, op) != 0) return;
+    if (!State().settings.CrashRequested(op)) return;
     // The address comes from a volatile read, so the compiler cannot see a null store and turn it
     // into a trap instruction: the write really happens and faults on the unmapped first page.
     static volatile uintptr_t invalidAddress = 16;

@@ -3,6 +3,7 @@
 #ifndef KOVA_STANDIN_SETTINGS_H
 #define KOVA_STANDIN_SETTINGS_H
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -17,7 +18,7 @@ public:
 
     void SetResult(const std::string& op, int64_t value);
     // The configured result of `op`, else `fallback`.
-    int64_t Result(const std::string& op, int64_t fallback = 0) const;
+    int64_t Result(const char* op, int64_t fallback = 0) const;
 
     // GetDeviceID's text; nullopt makes it return a null pointer.
     void SetDeviceId(std::optional<std::string> text);
@@ -38,16 +39,26 @@ public:
 
     void Reset();
 
+    // The operation that dies with SIGSEGV (see CrashIfRequested); "" for none. Read from
+    // KOVA_STANDIN_CRASH_IN when the library loads, changed by the "crash_in" command.
+    void SetCrashIn(std::string op);
+    bool CrashRequested(const char* op) const;
+
 private:
     mutable std::mutex mutex_;
-    std::map<std::string, int64_t> results_;
+    std::map<std::string, int64_t, std::less<>> results_;
+    // Every call asks for its result and whether to crash: while nothing is configured (the usual
+    // case) both answers come from these flags without taking the lock.
+    std::atomic<bool> hasResults_{false};
+    std::atomic<bool> hasCrashIn_{false};
+    std::string crashIn_;
     std::optional<std::string> deviceId_;
     std::string deviceIdReturned_;
     std::optional<std::string> token_;
     std::optional<int64_t> tokenLength_;
 };
 
-// Dies with SIGSEGV, by a real invalid memory write, when KOVA_STANDIN_CRASH_IN names `op`.
+// Dies with SIGSEGV, by a real invalid memory write, when `op` is the operation set to crash.
 void CrashIfRequested(const char* op);
 
 }  // namespace kova_standin

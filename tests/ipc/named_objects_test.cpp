@@ -6,7 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "ipc_sync.h"
 #include "ipc_test_support.h"
@@ -173,6 +175,49 @@ TEST(NamedMutex, TimesOutWhileHeldAndRecoversWhenTheOwnerIsKilled) {
   EXPECT_TRUE(unlocked);
   EXPECT_EQ(cap.out(), "fail WaitForSingleObject[130]: WAIT_ABANDONED, try again.\n");
   EXPECT_EQ(cap.err(), "");
+}
+
+// A forked child inherits the parent's descriptors. Opening and creating names must still exclude
+// the two processes from each other: both open the same names at the same time, and every name
+// must give both of them one and the same object.
+TEST(Segment, ParentAndForkedChildOpeningTheSameNamesAtOnceShareEachObject) {
+  constexpr int kNames = 150;
+  const std::string base = unique_name("race");
+  auto name_of = [&](int i) { return base + "_" + std::to_string(i); };
+  {
+    ipc::named_semaphore warm;  // the parent has used the registry before it forks
+    ASSERT_TRUE(warm.open((base + "_warm").c_str()));
+  }
+  // Opens every name (a segment and a semaphore each) and marks word `side` of each segment.
+  auto open_all = [&](std::vector<std::unique_ptr<handle>>& segs,
+                      std::vector<std::unique_ptr<ipc::named_semaphore>>& sems, int side) {
+    for (int i = 0; i < kNames; ++i) {
+      segs.push_back(std::make_unique<handle>());
+      sems.push_back(std::make_unique<ipc::named_semaphore>());
+      if (!segs.back()->acquire(name_of(i).c_str(), 64, ipc::shm::SHM_CREATE_OR_OPEN)) return false;
+      if (!sems.back()->open(name_of(i).c_str())) return false;
+      __atomic_store_n(static_cast<std::uint32_t*>(segs.back()->get()) + side, 1u, __ATOMIC_RELEASE);
+    }
+    return true;
+  };
+  child_process child([&](int ready) {
+    std::vector<std::unique_ptr<handle>> segs;
+    std::vector<std::unique_ptr<ipc::named_semaphore>> sems;
+    if (write(ready, "s", 1) != 1) return 1;
+    if (!open_all(segs, sems, 1)) return 2;
+    if (write(ready, "d", 1) != 1) return 3;
+    pause();  // keeps its objects until the parent has looked
+    return 0;
+  });
+  ASSERT_TRUE(child.wait_ready());
+  std::vector<std::unique_ptr<handle>> segs;
+  std::vector<std::unique_ptr<ipc::named_semaphore>> sems;
+  ASSERT_TRUE(open_all(segs, sems, 0));
+  ASSERT_TRUE(child.wait_ready()) << "the child failed to open a name";
+  for (int i = 0; i < kNames; ++i) {
+    EXPECT_EQ(__atomic_load_n(static_cast<std::uint32_t*>(segs[i]->get()) + 1, __ATOMIC_ACQUIRE), 1u)
+        << name_of(i) << ": the child's segment is another object";
+  }
 }
 
 TEST(NamedSemaphore, RefusesToPassTheMaximumCount) {

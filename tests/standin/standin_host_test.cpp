@@ -89,7 +89,7 @@ TEST_F(StandinHost, RequestedOperationDiesWithSegvAfterJournaling) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         setenv("KOVA_STANDIN_JOURNAL_FILE", path.c_str(), 1);
-        setenv("KOVA_STANDIN_CRASH_IN", "StopDesktopCaptureShare", 1);
+        if (Library().Command({{"cmd", "crash_in"}, {"op", "StopDesktopCaptureShare"}}) != 0) _exit(3);
         client->StartDesktopCaptureShare(1, 0, nullptr, 0, "", 0);
         client->StopDesktopCaptureShare();
         _exit(0);

@@ -41,6 +41,7 @@
 //   {"cmd":"frames_all",...}                     the same for every started stream
 //   {"cmd":"live","on":true,"fps":15}            live mode (also env KOVA_STANDIN_LIVE=1)
 //   {"cmd":"journal","on":false}                 stops (or resumes) journaling of SDK calls
+//   {"cmd":"crash_in","op":"StopRemoteView"}     that operation dies with SIGSEGV ("" for none)
 //   {"cmd":"reset"}                              clears journal, stored callbacks and results and
 //                                                turns journaling back on
 //
@@ -65,7 +66,8 @@
 //
 // Environment: KOVA_STANDIN_JOURNAL_FILE (append each entry as one line to that file),
 // KOVA_STANDIN_LOGUPLOAD_RESULT (startKovaLogUpload's result), KOVA_STANDIN_CRASH_IN=<op> (that
-// operation dies with SIGSEGV), KOVA_STANDIN_LIVE=1 (live mode from the start).
+// operation dies with SIGSEGV; read when the library loads), KOVA_STANDIN_LIVE=1 (live mode from the
+// start).
 #ifndef KOVA_STANDIN_H
 #define KOVA_STANDIN_H
 
