@@ -153,16 +153,17 @@ function md5() {
 // Processor time of an idle screen-capture host over ten seconds, from /proc.
 async function idleHost() {
   const host = path.join(paths.hostDir, 'kova_service_host');
-  const child = spawn(host, ['screen_capture', `_bench_${process.pid}`, '15', String(process.pid), '0'],
+  // screen_capture <channel suffix> <fps> <parent pid> <screen index> <excluded window count>
+  const child = spawn(host, ['screen_capture', `_bench_${process.pid}`, '15', String(process.pid), '0', '0'],
     { stdio: ['pipe', 'pipe', 'pipe'] });
   let output = '';
   child.stdout.on('data', (d) => { output += d; });
   let exited = false;
   child.on('exit', () => { exited = true; });
   await new Promise((resolve) => setTimeout(resolve, 1000));
-  if (exited || /cmd not find/.test(output)) {
+  if (exited || /cmd not find|not enough arguments/.test(output)) {
     textRow('idle screen_capture host: CPU over 10 s', 'not available', '-', '<= 1% core', 'n/a');
-    notes.push('idle host: the screen_capture command is not in this build of kova_service_host yet');
+    notes.push(`idle host: screen_capture did not stay up: ${output.trim().split('\n').pop() || 'exited'}`);
     return;
   }
   const ticks = () => {

@@ -1,6 +1,6 @@
 #include "SVError.h"
 
-std::string SVError::GetErrorMessage(long code) {
+const char* SVError::Text(long code) {
     switch (code) {
         case kFailed: return "operation failed.";
         case kSuccess: return "operation success.";

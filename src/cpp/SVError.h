@@ -14,7 +14,9 @@ public:
 
     // 0 "operation failed.", 1 "operation success.", 4096 "param error.", 4097 "param count error",
     // 4098 "param type error", any other "unknow error".
-    static std::string GetErrorMessage(long code);
+    static std::string GetErrorMessage(long code) { return Text(code); }
+    // The same text as a static string, for paths that must not allocate.
+    static const char* Text(long code);
 };
 
 #endif  // KOVA_SVERROR_H

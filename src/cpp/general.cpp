@@ -16,11 +16,17 @@ void ThrowLastNapiError(napi_env env) {
     if (!pending) napi_throw_error(env, nullptr, message);
 }
 
-std::string StatusText(long code) { return SVError::GetErrorMessage(code); }
+const char* StatusText(long code) { return SVError::Text(code); }
 
 napi_value MakeString(napi_env env, const std::string& text) {
     napi_value result = nullptr;
     NAPI_CALL(env, napi_create_string_utf8(env, text.data(), text.size(), &result));
+    return result;
+}
+
+napi_value MakeString(napi_env env, const char* text) {
+    napi_value result = nullptr;
+    NAPI_CALL(env, napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &result));
     return result;
 }
 
@@ -64,7 +70,7 @@ CallFrame::CallFrame(napi_env env, napi_callback_info info, size_t expected, Che
     for (size_t i = capacity; i < kMaxArgs; ++i) m_argv[i] = nullptr;
     bool countError = (check == Check::F && m_argc < expected) ||
                       ((check == Check::F1 || check == Check::R) && m_argc == 0 && expected > 0);
-    if (countError) Fail(StatusText(SVError::kParamCountError).c_str());
+    if (countError) Fail(StatusText(SVError::kParamCountError));
 }
 
 napi_valuetype CallFrame::TypeOf(size_t i) {
@@ -83,7 +89,7 @@ bool CallFrame::Expect(size_t i, napi_valuetype type) {
     napi_valuetype actual = TypeOf(i);
     if (!m_ok) return false;
     if (actual != type) {
-        Fail(StatusText(SVError::kParamTypeError).c_str());
+        Fail(StatusText(SVError::kParamTypeError));
         return false;
     }
     return true;

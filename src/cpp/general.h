@@ -51,8 +51,9 @@ enum class Check {
 };
 
 // The message text of a status code ("operation success." for 1, ...).
-std::string StatusText(long code);
+const char* StatusText(long code);
 napi_value MakeString(napi_env env, const std::string& text);
+napi_value MakeString(napi_env env, const char* text);
 // "operation success."
 napi_value SuccessResult(napi_env env);
 

@@ -22,6 +22,10 @@ Standin& State() {
 
 int64_t EnterWithArgs(const char* op, Json args, int64_t fallback) {
     State().journal.Append(op, std::move(args));
+    return EnterUnjournaled(op, fallback);
+}
+
+int64_t EnterUnjournaled(const char* op, int64_t fallback) {
     CrashIfRequested(op);
     return State().settings.Result(op, fallback);
 }

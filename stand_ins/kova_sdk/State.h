@@ -47,10 +47,12 @@ void DestroyClient();
 // Journals one call and applies KOVA_STANDIN_CRASH_IN; returns the configured result of `op`, else
 // `fallback`.
 int64_t EnterWithArgs(const char* op, Json args, int64_t fallback = 0);
+// EnterWithArgs without the journal: the crash on request and the configured result only.
+int64_t EnterUnjournaled(const char* op, int64_t fallback = 0);
 template <typename... A>
 int64_t Enter(const char* op, const A&... args) {
     // With the journal off nothing is recorded, so the arguments are not even decoded.
-    if (!State().journal.Enabled()) return EnterWithArgs(op, Json());
+    if (!State().journal.Enabled()) return EnterUnjournaled(op);
     Json list = Json::array();
     PutArgs(list, args...);
     return EnterWithArgs(op, std::move(list));

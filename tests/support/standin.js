@@ -5,8 +5,8 @@
 const path = require('path');
 const { spawnSync } = require('child_process');
 
-const buildDir = process.env.KOVA_BUILD_DIR || path.resolve(__dirname, '..', '..', 'build');
-const distDir = process.env.KOVA_DIST_DIR || path.join(buildDir, 'dist');
+const buildDir = path.resolve(process.env.KOVA_BUILD_DIR || path.join(__dirname, '..', '..', 'build'));
+const distDir = path.resolve(process.env.KOVA_DIST_DIR || path.join(buildDir, 'dist'));
 const addonDir = process.env.KOVA_ADDON_DIR ||
     path.join(distDir, 'node_modules', 'kova-electron-sdk', 'build', 'Release');
 const hostDir = process.env.KOVA_HOST_DIR || path.join(distDir, 'bin');
