@@ -47,27 +47,41 @@ async function drain() {
   }
 }
 
-// The native cost of one frame on the SDK thread while JavaScript is busy (the frames wait or are
-// dropped), against allocate-copy-free of the same planes on a thread of its own. Each side runs a
-// short and a long batch and the cost is the difference per extra frame: what a push or a batch
-// costs once (starting its thread, which on an idle virtual machine can take milliseconds, the
-// stand-in's frame buffer and first fill) cancels out. The median of five alternating rounds.
-async function nativeCost(count) {
+// The native cost of one delivered frame on the SDK thread: the time the stand-in spends in its
+// callback, summed over a paced push that JavaScript keeps up with (so every frame is copied and
+// queued, none dropped), against
+//   (a) allocate-copy-free of the same planes in the same place: the same stand-in push, thread and
+//       source buffer, with the addon left out ("bare_copy");
+//   (b) the producer's time per frame of the bare thread-safe-function hop, paced alike: allocate,
+//       copy and post, the copies freed by JavaScript's finalizers as the addon's are;
+//   and a bare copy loop on a thread of its own. The median of five alternating rounds.
+async function nativeCost(count, intervalMs) {
   const project = [];
   const reference = [];
+  const hop = [];
+  const loop = [];
   const shape = { width, height, strideY: strides[0], strideU: strides[1], strideV: strides[2] };
   const median = (values) => Float64Array.from(values).sort()[values.length >> 1];
+  const timedPush = async (extra) => {
+    await commandAsync(bench, push(keys[0], { count, interval_ms: intervalMs, timed: true, ...extra }));
+    const [us] = bench.command(JSON.stringify({ cmd: 'push_time' }));
+    return us * 1000;
+  };
   for (let round = 0; round < 5; round++) {
-    const short = command(bench, push(keys[0], { count }));
+    reset();
+    const spent = await timedPush({});
     await drain();
-    const long = command(bench, push(keys[0], { count: 3 * count }));
+    // A frame dropped during a pause of JavaScript (a garbage collection) costs next to nothing:
+    // the time is divided by the frames delivered, which errs on the side of a higher cost.
+    if (seen.frames < count * 0.9) throw new Error(`native cost: ${seen.frames} of ${count} frames delivered`);
+    project.push(spent / seen.frames);
+    reference.push((await timedPush({ bare_copy: true })) / count);
+    hop.push(await new Promise((resolve) => bench.hopFrames({ ...shape, count, streams: 1, intervalMs }, onFrame,
+      (dropped, ns) => resolve(ns))));
     await drain();
-    project.push((long - short) / (2 * count));
-    const refShort = bench.copyFrames({ ...shape, count }) * count;
-    const refLong = bench.copyFrames({ ...shape, count: 3 * count }) * 3 * count;
-    reference.push((refLong - refShort) / (2 * count));
+    loop.push(bench.copyFrames({ ...shape, count }));
   }
-  return { project: median(project), reference: median(reference) };
+  return { project: median(project), reference: median(reference), hop: median(hop), loop: median(loop) };
 }
 
 // Frames pushed by every stream's SDK thread, at full speed (intervalMs 0) or paced.
@@ -112,8 +126,9 @@ async function main() {
     result = await copyCheck();
   } else {
     const mb = frameBytes / 1e6;
-    const costCount = Math.max(40, Math.round(scale * 600 / mb));
-    const cost = streams === 1 ? await nativeCost(costCount) : null;
+    // Paced so that JavaScript takes each frame before the next.
+    const costCount = Math.max(40, Math.round(scale * 300));
+    const cost = streams === 1 ? await nativeCost(costCount, Math.max(2, Math.ceil(2 * mb))) : null;
     // Throughput: every stream pushes at full speed; the better of two alternating runs.
     const fastCount = Math.max(50, Math.round(scale * 1500 / mb));
     let projectFps = 0;
@@ -134,7 +149,8 @@ async function main() {
     }
     result = {
       width, height, streams,
-      costNs: cost && cost.project, costRefNs: cost && cost.reference,
+      costNs: cost && cost.project, costRefNs: cost && cost.reference, costHopNs: cost && cost.hop,
+      costLoopNs: cost && cost.loop,
       fps: projectFps, fpsRef: referenceFps,
       p50: percentile(projectLatency, 0.5), p99: percentile(projectLatency, 0.99),
       p50Ref: percentile(referenceLatency, 0.5), p99Ref: percentile(referenceLatency, 0.99),

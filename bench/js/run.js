@@ -69,7 +69,11 @@ function frames() {
   for (const c of configs) {
     const r = node('frames.js', { ...c, scale });
     if (r.error) { failed(`frames ${c.name}`, r); continue; }
-    if (c.streams === 1) row(`frames ${c.name}: native cost/frame vs (a) alloc+copy`, 'ns', r.costNs, r.costRefNs, 'lower', 1.2);
+    if (c.streams === 1) {
+      row(`frames ${c.name}: native cost/delivered frame vs (a) alloc+copy+free, same thread`, 'ns', r.costNs, r.costRefNs, 'lower', 1.2);
+      row(`frames ${c.name}: native cost/delivered frame vs (b) bare hop's producer`, 'ns', r.costNs, r.costHopNs, 'lower');
+      row(`frames ${c.name}: native cost/delivered frame vs alloc+copy+free loop`, 'ns', r.costNs, r.costLoopNs, 'lower');
+    }
     row(`frames ${c.name}: frames/s vs (b) bare tsfn hop`, 'fr/s', r.fps, r.fpsRef, 'higher');
     row(`frames ${c.name}: latency p50 vs (b)`, 'ns', r.p50, r.p50Ref, 'lower');
     row(`frames ${c.name}: latency p99 vs (b)`, 'ns', r.p99, r.p99Ref, 'lower', 2.0);

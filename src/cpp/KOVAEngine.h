@@ -92,7 +92,11 @@ public:
     static void KOVAEngineCreateQueueBuf(const std::string& key);
     static void KOVAEngineDestroyQueueBuf(const std::string& key);
     static void KOVAEngineClearQueueBuf();
-    static void KOVAEnginePushData(const std::string& key, StreamInfo* frame);
+    // Queues a copied frame; false when it was dropped (and freed): the stream has stopped or four
+    // frames already wait.
+    static bool KOVAEnginePushData(const std::string& key, StreamInfo* frame);
+    // True when the stream's queue exists and has room for another frame.
+    static bool KOVAEngineQueueHasRoom(const std::string& key);
     static StreamInfo* KOVAEnginePopData(const std::string& key);
     static void KOVAEngineIncStreamRefCount(const std::string& key);
     static void KOVAEngineDecStreamRefCount(const std::string& key);

@@ -3,6 +3,8 @@
 // completely on the caller's thread, so that a malformed one returns -1 before anything runs;
 // callbacks then run on an SDK thread.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <limits>
 #include <map>
 #include <string>
@@ -281,7 +283,17 @@ struct FramePush {
     bool viaCapture = false;
     bool fillEach = true;   // the whole deterministic fill for every frame, else only for the first
     bool stamp = false;     // the monotonic clock in Y bytes 8..15 just before each callback
+    bool bareCopy = false;  // instead of the callback, a bare copy of the planes (benchmarks)
+    bool timed = false;     // sums the time spent in the callbacks (or bare copies), see push_time
 };
+
+// Nanoseconds spent in the callbacks (or bare copies) of the last "timed" push.
+std::atomic<int64_t> g_lastPushNs{0};
+
+int PushTime(const Json&) {
+    const int64_t us = g_lastPushNs.load() / 1000;
+    return static_cast<int>(std::min<int64_t>(us, std::numeric_limits<int>::max()));
+}
 
 // The frame number (and, when asked, the time stamp) of frame n; the rest of the planes is filled
 // for every frame, or only once for a push that asked for no fill.
@@ -337,6 +349,8 @@ bool ParseFramePush(const Json& command, FramePush& push) {
     }
     if (command.contains("fill") && !BoolMember(command, "fill", push.fillEach)) return false;
     if (command.contains("stamp") && !BoolMember(command, "stamp", push.stamp)) return false;
+    if (command.contains("bare_copy") && !BoolMember(command, "bare_copy", push.bareCopy)) return false;
+    if (command.contains("timed") && !BoolMember(command, "timed", push.timed)) return false;
     return FrameBuffer().Allocate(push.shape);
 }
 
@@ -369,6 +383,7 @@ int Frames(const Json& command) {
     return Fire(once, [push, lookup, nullKey, key = sentKey.value_or(streamKey)] {
         FrameBuffer buffer;
         buffer.Allocate(push.shape);
+        int64_t spentNs = 0;
         for (int64_t i = 0; i < push.count; ++i) {
             const FrameFn fn = lookup();
             if (!fn) return;
@@ -377,9 +392,17 @@ int Frames(const Json& command) {
             if (push.stamp) buffer.WriteStamp();
             Api::StreamInfo info = buffer.Info(key, n);
             if (nullKey) info.streamKey = nullptr;
-            fn(info);
+            using Clock = std::chrono::steady_clock;
+            const Clock::time_point start = push.timed ? Clock::now() : Clock::time_point();
+            if (push.bareCopy) {
+                buffer.CopyPlanesBare();
+            } else {
+                fn(info);
+            }
+            if (push.timed) spentNs += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
             if (i + 1 < push.count) SleepMs(push.intervalMs);
         }
+        if (push.timed) g_lastPushNs.store(spentNs);
     });
 }
 
@@ -423,6 +446,7 @@ const std::map<std::string, Handler>& Handlers() {
         {"retain_callbacks", RetainCallbacks},
         {"journal", JournalSwitch},
         {"crash_in", CrashIn},
+        {"push_time", PushTime},
         {"listener", Listener},
         {"exit_room_result", [](const Json& c) { return ProduceInt(c, &StoredCallbacks::exitRoom); }},
         {"desktop_preview_finish", [](const Json& c) { return ProduceInt(c, &StoredCallbacks::desktopPreviewFinish); }},

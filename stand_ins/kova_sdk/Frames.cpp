@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace kova_standin {
@@ -66,6 +67,20 @@ void FrameBuffer::FillCounter(uint32_t n) {
     WriteCounter(n);
     std::memset(u_.data(), 0x40 + (n & 0x3F), static_cast<size_t>(sizeU_));
     std::memset(v_.data(), 0xC0 - (n & 0x3F), static_cast<size_t>(sizeV_));
+}
+
+void FrameBuffer::CopyPlanesBare() const {
+    const std::vector<uint8_t>* planes[3] = {&y_, &u_, &v_};
+    const int64_t sizes[3] = {sizeY_, sizeU_, sizeV_};
+    void* copies[3] = {nullptr, nullptr, nullptr};
+    for (int i = 0; i < 3; ++i) {
+        if (sizes[i] <= 0) continue;
+        copies[i] = std::malloc(static_cast<size_t>(sizes[i]));
+        if (copies[i] != nullptr) std::memcpy(copies[i], planes[i]->data(), static_cast<size_t>(sizes[i]));
+        // Keeps the compiler from proving the copy unused and removing it.
+        asm volatile("" : : "g"(copies[i]) : "memory");
+    }
+    for (void* copy : copies) std::free(copy);
 }
 
 void FrameBuffer::WriteCounter(uint32_t n) {

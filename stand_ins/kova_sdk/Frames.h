@@ -43,6 +43,9 @@ public:
     void FillPattern(uint64_t n);
     // The StreamInfo over the planes; `key` must outlive its use.
     Api::StreamInfo Info(const std::string& key, int64_t timestamp);
+    // Allocates a copy of each plane and frees the copies again: what a receiver that copies the
+    // planes and nothing else costs, the yardstick of the frame benchmarks.
+    void CopyPlanesBare() const;
 
     static constexpr int64_t kMaxPlaneBytes = int64_t{64} << 20;
 

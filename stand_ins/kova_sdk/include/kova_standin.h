@@ -37,7 +37,10 @@
 //    "keyOverride":"other"}
 //       "fill":false fills the planes for the first frame only and then changes only the frame
 //       number; "stamp":true puts CLOCK_MONOTONIC nanoseconds (uint64 LE) into Y bytes 8..15
-//       right before each callback.
+//       right before each callback. "bare_copy":true calls nothing: the stand-in copies the
+//       planes into fresh allocations and frees them, the yardstick of the frame benchmarks.
+//       "timed":true sums the time spent in the callbacks (or bare copies) of the push;
+//   {"cmd":"push_time"}                          returns that sum of the last timed push, in us
 //   {"cmd":"frames_all",...}                     the same for every started stream
 //   {"cmd":"live","on":true,"fps":15}            live mode (also env KOVA_STANDIN_LIVE=1)
 //   {"cmd":"journal","on":false}                 stops (or resumes) journaling of SDK calls
