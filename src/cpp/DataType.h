@@ -39,6 +39,9 @@ struct ListenerEventData {
     int32_t iParam[2] = {0, 0};
     bool bParam = false;
     std::string strParam[4];
+    // The event's name, equal to its registration key (a static string; "" for debug-log lines and
+    // statistics texts).
+    const char* eventName = "";
     // What follows the plain arguments: onEnterRoom's users array, or onDataStreamMessage's data.
     enum Payload : uint8_t { kArgs, kUsers, kDataMessage } payload = kArgs;
     float fParam = 0.0f;

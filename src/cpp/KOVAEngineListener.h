@@ -66,6 +66,7 @@ public:
         napi_threadsafe_function fn = m_tsFn[index];
         if (fn == nullptr) return;
         auto* record = new ListenerEventData();
+        record->eventName = kListenerEventNames[index];
         fill(*record);
         Post(fn, record);
     }
