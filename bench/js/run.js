@@ -74,7 +74,7 @@ function frames() {
       row(`frames ${c.name}: native cost/delivered frame vs (b) bare hop's producer`, 'ns', r.costNs, r.costHopNs, 'lower');
       row(`frames ${c.name}: native cost/delivered frame vs alloc+copy+free loop`, 'ns', r.costNs, r.costLoopNs, 'lower');
     }
-    row(`frames ${c.name}: frames/s vs (b) bare tsfn hop`, 'fr/s', r.fps, r.fpsRef, 'higher');
+    row(`frames ${c.name}: frames/s delivered, 1000/s offered per stream, vs (b)`, 'fr/s', r.fps, r.fpsRef, 'higher');
     row(`frames ${c.name}: latency p50 vs (b)`, 'ns', r.p50, r.p50Ref, 'lower');
     row(`frames ${c.name}: latency p99 vs (b)`, 'ns', r.p99, r.p99Ref, 'lower', 2.0);
   }
