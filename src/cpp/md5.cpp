@@ -11,8 +11,10 @@ constexpr int S21 = 5, S22 = 9, S23 = 14, S24 = 20;
 constexpr int S31 = 4, S32 = 11, S33 = 16, S34 = 23;
 constexpr int S41 = 6, S42 = 10, S43 = 15, S44 = 21;
 
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & z) | (y & ~z); }
+// F and G in forms with fewer operations on the path from x, the previous step's result:
+// (x & y) | (~x & z) == z ^ (x & (y ^ z)); G's two terms have no bit in common, so G's step adds
+// them separately (see StepG).
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
@@ -22,6 +24,14 @@ inline uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)
 template <uint32_t (*Fn)(uint32_t, uint32_t, uint32_t)>
 inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
     a += Fn(b, c, d) + x + ac;
+    a = RotateLeft(a, s) + b;
+}
+
+// A round-2 step: G(b, c, d) = (b & d) | (c & ~d) = (b & d) + (c & ~d), and the part without b is
+// added first, while b is still being computed by the step before.
+inline void StepG(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s, uint32_t ac) {
+    a += x + ac + (c & ~d);
+    a += b & d;
     a = RotateLeft(a, s) + b;
 }
 
@@ -117,22 +127,22 @@ void MD5::transform(const unsigned char block[64]) {
     Step<F>(b, c, d, a, x[15], S14, 0x49b40821);
 
     // Round 2
-    Step<G>(a, b, c, d, x[1], S21, 0xf61e2562);
-    Step<G>(d, a, b, c, x[6], S22, 0xc040b340);
-    Step<G>(c, d, a, b, x[11], S23, 0x265e5a51);
-    Step<G>(b, c, d, a, x[0], S24, 0xe9b6c7aa);
-    Step<G>(a, b, c, d, x[5], S21, 0xd62f105d);
-    Step<G>(d, a, b, c, x[10], S22, 0x02441453);
-    Step<G>(c, d, a, b, x[15], S23, 0xd8a1e681);
-    Step<G>(b, c, d, a, x[4], S24, 0xe7d3fbc8);
-    Step<G>(a, b, c, d, x[9], S21, 0x21e1cde6);
-    Step<G>(d, a, b, c, x[14], S22, 0xc33707d6);
-    Step<G>(c, d, a, b, x[3], S23, 0xf4d50d87);
-    Step<G>(b, c, d, a, x[8], S24, 0x455a14ed);
-    Step<G>(a, b, c, d, x[13], S21, 0xa9e3e905);
-    Step<G>(d, a, b, c, x[2], S22, 0xfcefa3f8);
-    Step<G>(c, d, a, b, x[7], S23, 0x676f02d9);
-    Step<G>(b, c, d, a, x[12], S24, 0x8d2a4c8a);
+    StepG(a, b, c, d, x[1], S21, 0xf61e2562);
+    StepG(d, a, b, c, x[6], S22, 0xc040b340);
+    StepG(c, d, a, b, x[11], S23, 0x265e5a51);
+    StepG(b, c, d, a, x[0], S24, 0xe9b6c7aa);
+    StepG(a, b, c, d, x[5], S21, 0xd62f105d);
+    StepG(d, a, b, c, x[10], S22, 0x02441453);
+    StepG(c, d, a, b, x[15], S23, 0xd8a1e681);
+    StepG(b, c, d, a, x[4], S24, 0xe7d3fbc8);
+    StepG(a, b, c, d, x[9], S21, 0x21e1cde6);
+    StepG(d, a, b, c, x[14], S22, 0xc33707d6);
+    StepG(c, d, a, b, x[3], S23, 0xf4d50d87);
+    StepG(b, c, d, a, x[8], S24, 0x455a14ed);
+    StepG(a, b, c, d, x[13], S21, 0xa9e3e905);
+    StepG(d, a, b, c, x[2], S22, 0xfcefa3f8);
+    StepG(c, d, a, b, x[7], S23, 0x676f02d9);
+    StepG(b, c, d, a, x[12], S24, 0x8d2a4c8a);
 
     // Round 3
     Step<H>(a, b, c, d, x[5], S31, 0xfffa3942);
