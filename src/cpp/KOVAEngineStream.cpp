@@ -5,7 +5,7 @@
 //   JS thread:   CallbackJSFn -> CallbackStream -> oldest waiting frame -> frame object whose planes
 //                are external ArrayBuffers over the copies -> the stream's JavaScript function.
 // A plane's copy is given back by its ArrayBuffer's finalizer, so JavaScript may keep the planes after
-// its function returns. Given-back planes wait in a small pool for the next frame of the same size:
+// its function returns. Given-back planes wait in a bounded pool for the next frame of the same size:
 // a stream's planes are then copied into memory that is already mapped, instead of a fresh
 // allocation that faults in every page of a 1080p frame again.
 //
@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
@@ -39,7 +40,7 @@ int64_t PlaneSize(int height, int stride, int divisor) {
 }
 
 // Plane buffers given back by JavaScript, by size, for reuse by the next frames. Bounded in count
-// and bytes (four 1080p streams with every frame in flight fit); beyond that a plane is freed.
+// and bytes (four 1080p streams with every frame in flight fit); beyond that the oldest are freed.
 //
 // Each buffer is 64-byte aligned with 63 spare bytes, and a plane starts at the same offset within a
 // cache line as the SDK's source plane: a copy between equally aligned addresses runs up to a third
@@ -55,11 +56,11 @@ public:
         uint8_t* base = nullptr;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            // The newest plane of that size: the likeliest still to be in a cache.
             for (size_t i = m_free.size(); i-- > 0;) {
                 if (m_free[i].size != size) continue;
                 base = m_free[i].base;
-                m_free[i] = m_free.back();
-                m_free.pop_back();
+                m_free.erase(m_free.begin() + static_cast<std::ptrdiff_t>(i));
                 m_bytes -= size;
                 break;
             }
@@ -71,20 +72,29 @@ public:
     void Give(uint8_t* plane, size_t size) {
         if (plane == nullptr) return;
         auto* base = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(plane) & ~(kLine - 1));
+        if (size > kMaxBytes) {
+            Free(base);
+            return;
+        }
+        // The oldest planes make room: after a change of resolution the planes of the old size age
+        // out instead of filling the pool for good.
+        std::vector<Entry> evicted;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_free.size() < kMaxPlanes && m_bytes + size <= kMaxBytes) {
-                m_free.push_back({base, size});
-                m_bytes += size;
-                return;
+            while (!m_free.empty() && (m_free.size() >= kMaxPlanes || m_bytes + size > kMaxBytes)) {
+                evicted.push_back(m_free.front());
+                m_bytes -= m_free.front().size;
+                m_free.pop_front();
             }
+            m_free.push_back({base, size});
+            m_bytes += size;
         }
-        Free(base);
+        for (const Entry& entry : evicted) Free(entry.base);
     }
 
     // Frees every pooled plane (no stream is left to reuse them).
     void Drain() {
-        std::vector<Entry> planes;
+        std::deque<Entry> planes;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             planes.swap(m_free);
@@ -122,7 +132,7 @@ private:
         size_t size;
     };
     std::mutex m_mutex;
-    std::vector<Entry> m_free;
+    std::deque<Entry> m_free;  // oldest first
     size_t m_bytes = 0;
 };
 

@@ -27,7 +27,8 @@ const remoteView = (streamId, streamCB) => ({ userId: 1, streamId, width: 640, h
 function assertPattern(frame, n) {
   const { streamY: y, streamU: u, streamV: v, strideY } = frame;
   assert.strictEqual(frameNumber(frame), n);
-  for (const [row, col] of [[0, 8], [1, 0], [239, 17], [479, 639]]) {
+  const last = [frame.height - 1, strideY - 1];
+  for (const [row, col] of [[0, 8], [1, 0], [frame.height >> 1, 17], last]) {
     assert.strictEqual(y[row * strideY + col], (n + row + col) & 0xff, `Y(${row},${col}) of frame ${n}`);
   }
   for (const i of [0, 1000, u.length - 1]) {
@@ -88,6 +89,37 @@ test('planes kept after the call stay intact across GC and later frames', async 
   collectGarbage();
   assertPattern(kept[0], 5);
   addon.KOVAEngineStopRemoteView(1, 'keep');
+});
+
+// Plane memory given back by the garbage collector is used again for later frames: across changes
+// of resolution every delivered frame must still carry exactly its own bytes, and planes JavaScript
+// keeps must not be written over.
+test('planes reused across resolution changes: each frame has its own size and bytes', async () => {
+  const delivered = [];
+  const kept = [];
+  addon.KOVAEngineStartRemoteView(remoteView('sizes', (f) => {
+    assertPattern(f, frameNumber(f));
+    delivered.push([f.width, f.height, f.streamY.length, f.streamU.length]);
+    if (delivered.length % 7 === 0) kept.push([f, frameNumber(f)]);
+  }));
+  const sizes = [[640, 480], [320, 240], [1280, 720], [640, 480], [322, 242]];
+  let first = 0;
+  for (const [width, height] of sizes) {
+    const strides = [width, width / 2, width / 2];
+    for (let batch = 0; batch < 3; batch++) {
+      const before = delivered.length;
+      assert.strictEqual(standin.command({ cmd: 'frames', key: 'sizes', count: 4, width, height, strides, first }), 0);
+      first += 4;
+      await waitFor(() => delivered.length === before + 4, 10000, `${width}x${height} batch ${batch}`);
+      collectGarbage();
+    }
+  }
+  const expected = sizes.flatMap(([w, h]) => Array(12).fill([w, h, w * h, (w / 2) * h / 2]));
+  assert.deepStrictEqual(delivered, expected);
+  collectGarbage();
+  await settle(50);
+  for (const [frame, n] of kept) assertPattern(frame, n);
+  addon.KOVAEngineStopRemoteView(1, 'sizes');
 });
 
 test('stopping: queued frames are dropped, unknown keys never delivered, "local" outlives one of its two starts',
@@ -215,7 +247,7 @@ if (!process.env.KOVA_FRAMES_CHILD) {
       encoding: 'utf8', timeout: 90000, killSignal: 'SIGKILL',
     });
     assert.strictEqual(child.status, 0, `copy fallback run failed:\n${child.stdout}\n${child.stderr}`);
-    assert.match(child.stdout, /^# pass 6$/m);
+    assert.match(child.stdout, /^# pass 7$/m);
     assert.match(child.stdout, /^# fail 0$/m);
   });
 
