@@ -100,7 +100,7 @@ napi_value MakeUsersArray(napi_env env, ListenerEventData& e, bool stringUserIds
 // ---------------------------------------------------------------- registration
 
 ListenerRegistry::~ListenerRegistry() {
-    for (napi_threadsafe_function& fn : m_tsFn) {
+    for (napi_threadsafe_function& fn : m_mapTsFn) {
         if (fn == nullptr) continue;
         if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
         napi_release_threadsafe_function(fn, napi_tsfn_release);
@@ -117,7 +117,7 @@ void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) 
         NAPI_CALL_VOID(env, napi_get_property(env, object, key, &property));
         NAPI_CALL_VOID(env, napi_typeof(env, property, &type));
         if (type != napi_function) continue;
-        m_jsFunc[index] = property;
+        m_mapJsFunc[index] = property;
         NAPI_CALL_VOID(env, napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &resource));
         napi_threadsafe_function fn = nullptr;
         NAPI_CALL_VOID(env, napi_create_threadsafe_function(env, property, nullptr, resource, 0, 2, nullptr, nullptr,
@@ -125,8 +125,8 @@ void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) 
         napi_threadsafe_function replaced = nullptr;
         {
             std::unique_lock<std::shared_mutex> lock(m_mxTsFn);
-            replaced = m_tsFn[index];
-            m_tsFn[index] = fn;
+            replaced = m_mapTsFn[index];
+            m_mapTsFn[index] = fn;
         }
         if (replaced != nullptr) {
             // A post already under way may still use it: give back only the registration's share,
@@ -139,7 +139,7 @@ void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) 
 
 void ListenerRegistry::SetAttached(napi_env env, bool attached) {
     std::shared_lock<std::shared_mutex> lock(m_mxTsFn);
-    for (napi_threadsafe_function fn : m_tsFn) {
+    for (napi_threadsafe_function fn : m_mapTsFn) {
         if (fn == nullptr) continue;
         if (attached) {
             napi_ref_threadsafe_function(env, fn);

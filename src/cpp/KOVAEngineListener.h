@@ -9,6 +9,7 @@
 
 #include <node_api.h>
 
+#include <iterator>
 #include <shared_mutex>
 #include <string_view>
 
@@ -16,7 +17,7 @@
 #include "kova-api-i.h"
 
 // The 39 event names that registration knows, in the order it reads them.
-inline constexpr const char* kListenerEventNames[39] = {
+inline constexpr const char* kListenerEventNames[] = {
     "onFirstVideoFrame",      "onError",                 "onEnterRoom",
     "onRemoteUserEnterRoom",  "onConnected",             "onConnectLost",
     "onUserDesktopAvailable", "onRemoteUserLeaveRoom",   "onUserVideoAvailable",
@@ -31,7 +32,8 @@ inline constexpr const char* kListenerEventNames[39] = {
     "onDataStreamAvailable",  "onSubscribeDataStreamSuccess", "onDataStreamMessage",
     "onUploadRtcLogsProgress", "onUploadRtcLogsFinish",  "onErrorV2",
 };
-constexpr int kListenerEventCount = 39;
+constexpr int kListenerEventCount = static_cast<int>(std::size(kListenerEventNames));
+static_assert(kListenerEventCount == 39, "registration knows 39 events");
 
 // The position of an event name in kListenerEventNames; evaluated by the compiler, so an SDK
 // callback finds its event's function by index, without comparing names.
@@ -63,7 +65,7 @@ public:
     void Emit(Fill&& fill) {
         static_assert(index >= 0 && index < kListenerEventCount, "not a listener event");
         std::shared_lock<std::shared_mutex> lock(m_mxTsFn);
-        napi_threadsafe_function fn = m_tsFn[index];
+        napi_threadsafe_function fn = m_mapTsFn[index];
         if (fn == nullptr) return;
         auto* record = new ListenerEventData();
         record->eventName = kListenerEventNames[index];
@@ -78,9 +80,9 @@ private:
 
     bool m_stringUserIds;
     napi_value m_jsObject = nullptr;
-    // The registered JavaScript functions and their thread-safe functions, by event index.
-    napi_value m_jsFunc[kListenerEventCount] = {};
-    napi_threadsafe_function m_tsFn[kListenerEventCount] = {};
+    // The registered JavaScript functions and their thread-safe functions, keyed by event index.
+    napi_value m_mapJsFunc[kListenerEventCount] = {};
+    napi_threadsafe_function m_mapTsFn[kListenerEventCount] = {};
     std::shared_mutex m_mxTsFn;
 };
 
