@@ -1,5 +1,6 @@
 #include "CTRClientAdapter.h"
 
+#include "EngineEntry.h"
 #include "KOVAEngine.h"
 #include "OsCompat.h"
 #include "general.h"
@@ -55,8 +56,8 @@ int CTRClientAdapter::CTR_StopClient() {
 
 namespace {
 
+// Without an engine (or a registration) PostResult drops the message.
 void MessageProducer(char* data, int length, void* user) {
-    if (g_pKOVAEngineInstance == nullptr) return;
     auto* message = new CallbackMessage();
     message->type = CB_CTR_MSG;
     message->user = user;
@@ -65,7 +66,6 @@ void MessageProducer(char* data, int length, void* user) {
 }
 
 void StatusProducer(int status, void* user) {
-    if (g_pKOVAEngineInstance == nullptr) return;
     auto* message = new CallbackMessage();
     message->type = CB_CTR_STATUS;
     message->user = user;
@@ -84,7 +84,7 @@ napi_value Number(napi_env env, int value) {
 // ---------------------------------------------------------------- JavaScript entry functions
 
 napi_value CTR_SetClientCallBack(napi_env env, napi_callback_info info) {
-    g_pKOVAEngineInstance = KOVAEngine::KOVAEngineGetInstance();
+    CreateEngineFor(env, Engine::Create);
     CallFrame frame(env, info, 2, Check::None);
     if (!frame.Ok()) return nullptr;
     if (frame.Passed() < 2) return Number(env, -1);
@@ -92,17 +92,17 @@ napi_value CTR_SetClientCallBack(napi_env env, napi_callback_info info) {
     napi_valuetype second = frame.TypeOf(1);
     if (!frame.Ok()) return nullptr;
     if (first != napi_function || second != napi_function) return Number(env, -1);
-    napi_threadsafe_function onMessage = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(0), "CTR_SetClientCallBack_MSG");
-    if (onMessage == nullptr) return nullptr;
-    napi_threadsafe_function onStatus = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(1), "CTR_SetClientCallBack_STATUS");
-    if (onStatus == nullptr) return nullptr;
-    g_pKOVAEngineInstance->KOVAEngineSetCallBackByCBType(CB_CTR_MSG, onMessage);
-    g_pKOVAEngineInstance->KOVAEngineSetCallBackByCBType(CB_CTR_STATUS, onStatus);
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine) || engine == nullptr) return nullptr;
+    if (!engine->RegisterCallBack(env, CB_CTR_MSG, frame.Arg(0), "CTR_SetClientCallBack_MSG") ||
+        !engine->RegisterCallBack(env, CB_CTR_STATUS, frame.Arg(1), "CTR_SetClientCallBack_STATUS")) {
+        return nullptr;
+    }
     int result = CTRClientAdapter::CTRClientAdapterInstance()->CTR_SetClientCallBack(MessageProducer, StatusProducer, nullptr);
     if (result == CTRClientAdapter::kNotBound) {
         // Nothing can ever call them: they must not keep Node's event loop alive.
-        napi_unref_threadsafe_function(env, onMessage);
-        napi_unref_threadsafe_function(env, onStatus);
+        engine->UnrefCallBacks(env, CB_CTR_MSG);
+        engine->UnrefCallBacks(env, CB_CTR_STATUS);
     }
     return Number(env, result);
 }
@@ -134,10 +134,11 @@ napi_value CTR_SendDataToServer(napi_env env, napi_callback_info info) {
 
 napi_value CTR_StopClient(napi_env env, napi_callback_info /*info*/) {
     int result = CTRClientAdapter::CTRClientAdapterInstance()->CTR_StopClient();
-    if (result == 0 && g_pKOVAEngineInstance != nullptr) {
+    KOVAEngine* engine = KOVAEngine::ForEnv(env, false);
+    if (result == 0 && engine != nullptr) {
         // The library has dropped its callbacks: the registrations stay but no longer keep Node alive.
-        g_pKOVAEngineInstance->UnrefCallBacks(env, CB_CTR_MSG);
-        g_pKOVAEngineInstance->UnrefCallBacks(env, CB_CTR_STATUS);
+        engine->UnrefCallBacks(env, CB_CTR_MSG);
+        engine->UnrefCallBacks(env, CB_CTR_STATUS);
     }
     return Number(env, result);
 }

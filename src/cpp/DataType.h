@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "JsCrossing.h"
+
 // Tag of every result that crosses to a JavaScript callback, and key of the callback registry.
 enum EngineCBType : int32_t {
     CB_STREAM = 1,
@@ -35,7 +37,7 @@ inline bool IsOneShotType(int type) {
 }
 
 // One listener event's arguments (also a debug-log line or a statistics text).
-struct ListenerEventData {
+struct ListenerEventData : JsCrossing::Record {
     int32_t iParam[2] = {0, 0};
     bool bParam = false;
     std::string strParam[4];
@@ -68,8 +70,8 @@ struct DeviceCopy {
     std::string name;
 };
 
-// A result on its way to the JavaScript thread; owned by the queued call that carries it.
-struct CallbackMessage {
+// A result on its way to the JavaScript thread; owned by the crossing that carries it.
+struct CallbackMessage : JsCrossing::Record {
     EngineCBType type = CB_STREAM;
     int32_t count = 0;                       // element count, or the plain value of type 15
     std::string text;                        // stream key (1) or controller message (14)
@@ -79,9 +81,9 @@ struct CallbackMessage {
     bool state = false;                      // type 13
     std::unique_ptr<ListenerEventData> event;  // types 9 and 10
     void* user = nullptr;                    // types 14 and 15: the controller's user pointer (not owned)
-    // The one-shot registration that this answer belongs to: taken out of the registry when the
-    // answer was posted, released after the JavaScript call.
-    napi_threadsafe_function oneShot = nullptr;
+    // A one-shot answer: its registration was taken out of the registry when it was posted and is
+    // closed after the JavaScript call.
+    bool oneShot = false;
 };
 
 // ---- the addon's own parameter records, filled from JavaScript objects by ParseParam ----

@@ -18,9 +18,28 @@ enum class Engine { Existing, Create };
 // What an entry function returns after a successful call.
 enum class Result { Success, Value, Empty };
 
-inline KOVAEngine* EngineFor(Engine engine) {
-    if (engine == Engine::Create) g_pKOVAEngineInstance = KOVAEngine::KOVAEngineGetInstance();
-    return g_pKOVAEngineInstance;
+// The text of the Error that a call from one environment gets when the engine belongs to another.
+inline constexpr const char* kForeignEngineMessage =
+    "the KOVA engine belongs to another JavaScript environment (the thread or window whose call created "
+    "it); call KOVAEngineUninit there, or let that environment end, before using it here";
+
+// Creates the engine for `env` when the entry function creates it and none exists yet (an engine of
+// another environment is left alone).
+inline void CreateEngineFor(napi_env env, Engine engine) {
+    if (engine == Engine::Create) KOVAEngine::ForEnv(env, true);
+}
+
+// The engine as a call from `env` may use it: `engine` is the engine, or null when none exists.
+// False, with an Error raised, when the engine belongs to another environment: the call must not
+// reach it.
+inline bool ReachEngine(napi_env env, KOVAEngine*& engine) {
+    bool foreign = false;
+    engine = KOVAEngine::ForEnv(env, false, &foreign);
+    if (!foreign) return true;
+    bool pending = false;
+    napi_is_exception_pending(env, &pending);
+    if (!pending) napi_throw_error(env, nullptr, kForeignEngineMessage);
+    return false;
 }
 
 // SDK results as JavaScript values: int32 numbers, booleans as 1 or 0, int64 numbers, strings (null
@@ -51,7 +70,7 @@ struct CallOp {
 // Op is an IKOV_API member, or nullptr for operations that are accepted but not forwarded.
 template <auto Op, Check C, Engine E, Result Res, typename... A>
 napi_value PlainEntry(napi_env env, napi_callback_info info) {
-    KOVAEngine* engine = EngineFor(E);
+    CreateEngineFor(env, E);
     CallFrame frame(env, info, sizeof...(A), C);
     if (!frame.Ok()) return frame.Failure();
     std::tuple<A...> args;
@@ -59,6 +78,8 @@ napi_value PlainEntry(napi_env env, napi_callback_info info) {
     if constexpr (Op == nullptr) {
         return SuccessResult(env);
     } else {
+        KOVAEngine* engine = nullptr;
+        if (!ReachEngine(env, engine)) return nullptr;
         auto params = ExpandParams(args);
         using R = decltype(std::apply(CallOp<Op>{engine}, params));
         R result{};
@@ -78,19 +99,11 @@ napi_value PlainEntry(napi_env env, napi_callback_info info) {
 template <auto Op>
 napi_value QueryEntry(napi_env env, napi_callback_info /*info*/) {
     using R = decltype((std::declval<IKOV_API&>().*Op)());
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     R result{};
-    if (g_pKOVAEngineInstance != nullptr) result = g_pKOVAEngineInstance->Call<Op>();
+    if (engine != nullptr) result = engine->Call<Op>();
     return ToJs(env, result);
-}
-
-// Unregisters the front registration of a repeating type: it no longer receives results nor keeps the
-// event loop alive.
-inline void RemoveRepeating(napi_env env, KOVAEngine* engine, EngineCBType type) {
-    if (engine == nullptr) return;
-    napi_threadsafe_function fn = engine->TakeCallBackByCBType(type);
-    if (fn == nullptr) return;
-    napi_unref_threadsafe_function(env, fn);
-    napi_release_threadsafe_function(fn, napi_tsfn_release);
 }
 
 // Registers the function argument under `Type` and hands the SDK the matching producer.
@@ -98,12 +111,11 @@ template <auto Op, EngineCBType Type, auto Producer>
 napi_value CallbackEntry(napi_env env, napi_callback_info info, const char* resourceName) {
     CallFrame frame(env, info, 1, Check::F);
     if (!frame.Ok() || !frame.Expect(0, napi_function)) return frame.Failure();
-    KOVAEngine* engine = g_pKOVAEngineInstance;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     // Without an SDK client nothing can ever answer, so nothing is registered.
     if (engine == nullptr || !engine->HasClient()) return SuccessResult(env);
-    napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(0), resourceName);
-    if (fn == nullptr) return nullptr;
-    engine->KOVAEngineSetCallBackByCBType(Type, fn);
+    if (!engine->RegisterCallBack(env, Type, frame.Arg(0), resourceName)) return nullptr;
     engine->Call<Op>(Producer);
     return SuccessResult(env);
 }

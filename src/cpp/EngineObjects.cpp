@@ -56,32 +56,20 @@ void SetText(const std::string& text, const char*& data, int32_t& length) {
 bool HasClient(KOVAEngine* engine) { return engine != nullptr && engine->HasClient(); }
 
 // Sets up one start of the stream `key`; false after a failed call (raised), with nothing set up.
-bool StartStream(napi_env env, KOVAEngine* engine, const std::string& key, napi_value streamCB,
-                 const char* resourceName) {
-    if (streamCB != nullptr) {
-        napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, streamCB, resourceName);
-        if (fn == nullptr) return false;
-        engine->SetStreamTsFn(key, fn);
-    }
-    KOVAEngine::KOVAEngineCreateQueueBuf(key);
-    return true;
-}
-
 // Sets up the stream, then runs the SDK's start operation `start(engine)`.
 template <typename Start>
 void StartStreamAndCall(napi_env env, const std::string& key, napi_value streamCB, const char* resourceName,
                         Start&& start) {
-    KOVAEngine* engine = g_pKOVAEngineInstance;
-    if (!HasClient(engine) || !StartStream(env, engine, key, streamCB, resourceName)) return;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine) || !HasClient(engine)) return;
+    if (!engine->Streams().Start(env, key, streamCB, resourceName)) return;
     start(engine);
 }
 
 // Ends one start of the stream `key` (after the SDK's stop operation): its waiting frames are freed
-// and its function released once no start uses the key any more.
-void StopStream(KOVAEngine* engine, const std::string& key) {
-    if (engine == nullptr) return;
-    KOVAEngine::KOVAEngineDestroyQueueBuf(key);
-    engine->DeleteStreamTsFn(key);
+// and its crossing closed once no start uses the key any more.
+void StopStream(napi_env env, KOVAEngine* engine, const std::string& key) {
+    if (engine != nullptr) engine->Streams().Stop(env, key);
 }
 
 // The capture callback of the local previews: KOVAEngine::CaptureCallback while the AI-effects
@@ -99,7 +87,7 @@ napi_value StartLocalPreviewEntry(napi_env env, napi_callback_info info) {
     param.isMirror = true;
     napi_value kovaEngine = nullptr;
     napi_value streamCB = nullptr;
-    ParseParam::ParseStartLocalPreviewParam(frame.Arg(0), param, &KOVAEngine::StreamCallback, LocalCaptureCallback(),
+    ParseParam::ParseStartLocalPreviewParam(env, frame.Arg(0), param, &KOVAEngine::StreamCallback, LocalCaptureCallback(),
                                             kovaEngine, streamCB);
     StartStreamAndCall(env, kLocalStreamKey, streamCB, "LocalStreamCallback",
                        [&](KOVAEngine* engine) { engine->Call<Op>(param); });
@@ -108,9 +96,10 @@ napi_value StartLocalPreviewEntry(napi_env env, napi_callback_info info) {
 
 template <auto Op>
 napi_value StopLocalPreviewEntry(napi_env env) {
-    KOVAEngine* engine = g_pKOVAEngineInstance;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     if (engine != nullptr) engine->Call<Op>();
-    StopStream(engine, kLocalStreamKey);
+    StopStream(env, engine, kLocalStreamKey);
     return SuccessResult(env);
 }
 
@@ -121,7 +110,7 @@ napi_value StartRemoteViewEntry(napi_env env, napi_callback_info info, const cha
     RemoteViewParam view;
     napi_value kovaEngine = nullptr;
     napi_value streamCB = nullptr;
-    ParseParam::ParseStartRemotePreviewParam(frame.Arg(0), view, kovaEngine, streamCB);
+    ParseParam::ParseStartRemotePreviewParam(env, frame.Arg(0), view, kovaEngine, streamCB);
     IKOV_API::StartRemoteViewParam param{};
     param.userId = view.userId;
     if (!view.userIdV2.empty()) SetText(view.userIdV2, param.userIdStr, param.userIdStrLength);
@@ -142,10 +131,11 @@ napi_value StopRemoteViewEntry(napi_env env, napi_callback_info info) {
     if (!frame.Ok()) return frame.Failure();
     std::tuple<UserId, ArgStr<256>> args;
     if (!frame.ReadAll(args)) return frame.Failure();
-    KOVAEngine* engine = g_pKOVAEngineInstance;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     if (engine != nullptr) std::apply(CallOp<Op>{engine}, ExpandParams(args));
     const ArgStr<256>& streamId = std::get<1>(args);
-    StopStream(engine, std::string(streamId.buffer, streamId.length));
+    StopStream(env, engine, std::string(streamId.buffer, streamId.length));
     return SuccessResult(env);
 }
 
@@ -181,11 +171,10 @@ napi_value DesktopEntry(napi_env env, napi_callback_info info, Check check) {
     DesktopCapturePreviewParam parsed;  // owns the excluded-window array until it returns
     napi_value kovaEngine = nullptr;
     napi_value streamCB = nullptr;
-    ParseParam::ParseDesktopPreviewParam(frame.Arg(0), parsed, kovaEngine, streamCB);
+    ParseParam::ParseDesktopPreviewParam(env, frame.Arg(0), parsed, kovaEngine, streamCB);
     CaptureInfo source{};
     DesktopPreview preview{};
     ToDesktopPreview(parsed, Use, source, preview);
-    KOVAEngine* engine = g_pKOVAEngineInstance;
     if constexpr (Use == DesktopUse::Preview) {
         // A source without a name is not previewed, and gets no stream.
         if (!parsed.name.empty()) {
@@ -193,10 +182,14 @@ napi_value DesktopEntry(napi_env env, napi_callback_info info, Check check) {
                 e->Call<&IKOV_API::StartDesktopCapturePreview>(preview);
             });
         }
-    } else if constexpr (Use == DesktopUse::Share) {
-        if (engine != nullptr) engine->Call<&IKOV_API::StartDesktopCaptureShare>(preview);
     } else {
-        if (engine != nullptr) engine->Call<&IKOV_API::StopDesktopCaptureShare>(preview);
+        KOVAEngine* engine = nullptr;
+        if (!ReachEngine(env, engine) || engine == nullptr) return Finish(env);
+        if constexpr (Use == DesktopUse::Share) {
+            engine->Call<&IKOV_API::StartDesktopCaptureShare>(preview);
+        } else {
+            engine->Call<&IKOV_API::StopDesktopCaptureShare>(preview);
+        }
     }
     return Finish(env);
 }
@@ -209,7 +202,7 @@ struct ArgAuth {
     IKOV_API::AuthInfo auth{};
     AuthInfoStrings strings;
     bool Read(napi_env env, napi_value v) {
-        ParseParam::ParseAuthInfoParam(v, auth, strings);
+        ParseParam::ParseAuthInfoParam(env, v, auth, strings);
         return !ExceptionPending(env);
     }
 };
@@ -228,8 +221,9 @@ napi_value SendControlEntry(napi_env env, napi_callback_info info) {
     std::vector<char> event(ParseParam::kControlBufferSize, 0);
     std::vector<char> extraData(ParseParam::kControlBufferSize, 0);
     IKOV_API::ControlContent content{event.data(), 0, extraData.data(), 0};
-    ParseParam::ParseControlContentParam(argv[2], content);
-    KOVAEngine* engine = g_pKOVAEngineInstance;
+    ParseParam::ParseControlContentParam(env, argv[2], content);
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     if (engine != nullptr) {
         std::apply(CallOp<Op>{engine}, std::tuple_cat(ExpandParams(args), std::make_tuple(&content)));
     }
@@ -243,15 +237,17 @@ napi_value SendControlEntry(napi_env env, napi_callback_info info) {
 // The shape of an object entry without a stream: parse the object into the addon's record, convert
 // that into the SDK's record (which points into it) and call the SDK with it.
 template <auto Op, typename Parsed, typename Record>
-napi_value ParseAndCall(napi_env env, napi_callback_info info, napi_value (*parse)(const napi_value&, Parsed&),
+napi_value ParseAndCall(napi_env env, napi_callback_info info, napi_value (*parse)(napi_env, const napi_value&, Parsed&),
                         void (*convert)(const Parsed&, Record&)) {
     CallFrame frame(env, info, 1, Check::F);
     if (!ObjectArgument(frame)) return frame.Failure();
     Parsed parsed;
-    parse(frame.Arg(0), parsed);
+    parse(env, frame.Arg(0), parsed);
     Record record{};
     convert(parsed, record);
-    if (g_pKOVAEngineInstance != nullptr) g_pKOVAEngineInstance->Call<Op>(record);
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    if (engine != nullptr) engine->Call<Op>(record);
     return Finish(env);
 }
 
@@ -309,14 +305,16 @@ KOVA_ENTRY(KOVAEngineGeneralToken) {
     CallFrame frame(env, info, 1, Check::F);
     if (!ObjectArgument(frame)) return frame.Failure();
     TokenParam token;
-    ParseParam::ParseGeneralTokenParam(frame.Arg(0), token);
+    ParseParam::ParseGeneralTokenParam(env, frame.Arg(0), token);
     if (ExceptionPending(env)) return nullptr;
     std::unique_ptr<char[]> key(new char[sizeof(kTokenKey)]);
     std::memcpy(key.get(), kTokenKey, sizeof(kTokenKey));
     char output[kTokenBufferSize] = {};
     int length = 0;
-    if (g_pKOVAEngineInstance != nullptr) {
-        g_pKOVAEngineInstance->Call<&IKOV_API::GenerateToken>(token.appId, token.appKey, token.meetingId, token.userId,
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    if (engine != nullptr) {
+        engine->Call<&IKOV_API::GenerateToken>(token.appId, token.appKey, token.meetingId, token.userId,
                                                               key.get(), static_cast<long long>(token.timestamp),
                                                               output, &length);
     }
@@ -375,16 +373,12 @@ KOVA_ENTRY(KOVAEngineStopDesktopCapturePreview) {
     napi_value kovaEngine = nullptr;
     napi_value streamCB = nullptr;
     napi_value finishCallback = nullptr;
-    ParseParam::ParseDesktopPreviewParams(frame.Arg(0), &previews, &count, kovaEngine, streamCB, finishCallback);
-    KOVAEngine* engine = g_pKOVAEngineInstance;
-    bool call = HasClient(engine);
+    ParseParam::ParseDesktopPreviewParams(env, frame.Arg(0), &previews, &count, kovaEngine, streamCB, finishCallback);
+    KOVAEngine* engine = nullptr;
+    bool call = ReachEngine(env, engine) && HasClient(engine);
     if (call && finishCallback != nullptr) {
-        napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, finishCallback, "FinishCallback");
-        if (fn != nullptr) {
-            engine->KOVAEngineSetCallBackByCBType(CB_DESKTOP_PREVIEW_FINISH, fn);
-        } else {
-            call = false;  // raised; the SDK is not called without its registration
-        }
+        // A failure is raised; the SDK is not called without its registration.
+        call = engine->RegisterCallBack(env, CB_DESKTOP_PREVIEW_FINISH, finishCallback, "FinishCallback");
     }
     if (call) {
         engine->Call<&IKOV_API::StopDesktopCapturePreview>(previews, count, &KOVAEngine::DesktopPreviewFinishCallBack);
@@ -394,7 +388,7 @@ KOVA_ENTRY(KOVAEngineStopDesktopCapturePreview) {
             std::string key = source->uniqueId != nullptr && source->uniqueIdLength > 0
                                   ? std::string(source->uniqueId, static_cast<size_t>(source->uniqueIdLength))
                                   : std::string();
-            StopStream(engine, key);
+            StopStream(env, engine, key);
         }
     }
     for (int i = 0; i < count; ++i) {

@@ -127,13 +127,28 @@ size_t BuildArguments(napi_env env, const CallbackMessage& message, napi_value* 
 
 // ---------------------------------------------------------------- lifetime
 
-KOVAEngine* KOVAEngine::KOVAEngineGetInstance() {
+std::mutex& KOVAEngine::OwnerLock() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+KOVAEngine* KOVAEngine::KOVAEngineGetInstance(napi_env env) {
     if (m_pStaKOVAEngine == nullptr) {
-        auto* engine = new KOVAEngine();
-        std::unique_lock<std::shared_mutex> lock(EngineLifetimeLock());
+        auto* engine = new KOVAEngine(env);
+        std::unique_lock<std::shared_mutex> lifetime(EngineLifetimeLock());
         m_pStaKOVAEngine = engine;
+        g_pKOVAEngineInstance = engine;
+        g_env = env;
     }
     return m_pStaKOVAEngine;
+}
+
+KOVAEngine* KOVAEngine::ForEnv(napi_env env, bool create, bool* foreign) {
+    std::lock_guard<std::mutex> owner(OwnerLock());
+    KOVAEngine* engine = create ? KOVAEngineGetInstance(env) : m_pStaKOVAEngine;
+    bool other = engine != nullptr && engine->m_env != env;
+    if (foreign != nullptr) *foreign = other;
+    return other ? nullptr : engine;
 }
 
 void KOVAEngine::KOVAEngineReleaseInstance() {
@@ -143,10 +158,29 @@ void KOVAEngine::KOVAEngineReleaseInstance() {
     // down.
     engine->StopClient();
     {
-        std::unique_lock<std::shared_mutex> lock(EngineLifetimeLock());
+        std::unique_lock<std::shared_mutex> lifetime(EngineLifetimeLock());
         m_pStaKOVAEngine = nullptr;
+        g_pKOVAEngineInstance = nullptr;
     }
     delete engine;
+}
+
+bool KOVAEngine::ReleaseFor(napi_env env) {
+    std::lock_guard<std::mutex> owner(OwnerLock());
+    if (m_pStaKOVAEngine != nullptr && m_pStaKOVAEngine->m_env != env) return false;
+    KOVAEngineReleaseInstance();
+    return true;
+}
+
+void KOVAEngine::EnvironmentStarts(napi_env env) {
+    std::lock_guard<std::mutex> owner(OwnerLock());
+    if (m_pStaKOVAEngine == nullptr) g_env = env;
+}
+
+void KOVAEngine::EnvironmentEnds(napi_env env) {
+    std::lock_guard<std::mutex> owner(OwnerLock());
+    if (m_pStaKOVAEngine != nullptr && m_pStaKOVAEngine->m_env == env) KOVAEngineReleaseInstance();
+    if (g_env == env) g_env = nullptr;
 }
 
 bool KOVAEngine::LoadSdk(const std::wstring& path) {
@@ -154,7 +188,7 @@ bool KOVAEngine::LoadSdk(const std::wstring& path) {
     return m_hSdkModule != nullptr;
 }
 
-KOVAEngine::KOVAEngine() {
+KOVAEngine::KOVAEngine(napi_env env) : m_env(env) {
     std::wstring dir = PlatformGetCurrentModuleDir();
     std::string configured = GetLoadKOVASDKName();
     if (!configured.empty()) {
@@ -195,38 +229,25 @@ void KOVAEngine::StopClient() {
 
 KOVAEngine::~KOVAEngine() {
     StopClient();
+    // The listeners close their crossings; results and events already queued are still delivered,
+    // nothing new is posted, and nothing keeps the event loop alive any more.
     delete m_pListener;
     m_pListener = nullptr;
     delete m_pListenerV2;
     m_pListenerV2 = nullptr;
-    KOVAEngineClearQueueBuf();
-    // The thread-safe functions stay alive (a late post must never reach a finalised one), but they
-    // no longer keep Node's event loop running.
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mxStreamTsFn);
-        for (auto& entry : m_mapStreamTsFn) {
-            if (entry.second != nullptr && g_env != nullptr) napi_unref_threadsafe_function(g_env, entry.second);
-        }
-        m_mapStreamTsFn.clear();
-    }
-    std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
-    for (auto& entry : m_mapCallBack) {
-        for (napi_threadsafe_function fn : entry.second) {
-            if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
-        }
-    }
-    m_mapCallBack.clear();
+    m_streams.Clear(m_env);
+    CloseCallBacks();
 }
 
 // ---------------------------------------------------------------- listeners
 
 KOVAEngineListener* KOVAEngine::KOVAEngineGetListener() {
-    if (m_pListener == nullptr) m_pListener = new KOVAEngineListener();
+    if (m_pListener == nullptr) m_pListener = new KOVAEngineListener(m_env);
     return m_pListener;
 }
 
 KOVAEngineListenerV2* KOVAEngine::KOVAEngineGetListenerV2() {
-    if (m_pListenerV2 == nullptr) m_pListenerV2 = new KOVAEngineListenerV2();
+    if (m_pListenerV2 == nullptr) m_pListenerV2 = new KOVAEngineListenerV2(m_env);
     return m_pListenerV2;
 }
 
@@ -240,23 +261,23 @@ int KOVAEngine::KOVAEngineSetApiListenerV2(solvane::kovawin::KOVAListenerV2* lis
 
 // ---------------------------------------------------------------- registry
 
-void KOVAEngine::KOVAEngineSetCallBackByCBType(EngineCBType type, napi_threadsafe_function fn) {
+void KOVAEngine::KOVAEngineSetCallBackByCBType(EngineCBType type, Crossing fn) {
     std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
     auto it = m_mapCallBack.find(type);
     if (it != m_mapCallBack.end() && type != CB_RECORDING_TEST && type != CB_PLAYOUT_TEST) {
-        it->second.push_back(fn);
+        it->second.push_back(std::move(fn));
     } else {
-        m_mapCallBack[type] = std::deque<napi_threadsafe_function>{fn};
+        m_mapCallBack[type] = std::deque<Crossing>{std::move(fn)};
     }
 }
 
-napi_threadsafe_function KOVAEngine::KOVAEngineGetCallBackByCBType(EngineCBType type) {
+KOVAEngine::Crossing KOVAEngine::KOVAEngineGetCallBackByCBType(EngineCBType type) {
     std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
     auto it = m_mapCallBack.find(type);
     return (it == m_mapCallBack.end() || it->second.empty()) ? nullptr : it->second.front();
 }
 
-void KOVAEngine::KOVAEngineDelCallBackByCBType(EngineCBType type, napi_threadsafe_function fn) {
+void KOVAEngine::KOVAEngineDelCallBackByCBType(EngineCBType type, const Crossing& fn) {
     std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
     auto it = m_mapCallBack.find(type);
     if (it == m_mapCallBack.end()) return;
@@ -264,58 +285,62 @@ void KOVAEngine::KOVAEngineDelCallBackByCBType(EngineCBType type, napi_threadsaf
     if (it->second.empty()) m_mapCallBack.erase(it);
 }
 
-void KOVAEngine::UnrefCallBacks(napi_env env, EngineCBType type) {
+KOVAEngine::Crossing KOVAEngine::TakeCallBackByCBType(EngineCBType type) {
     std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
-    auto it = m_mapCallBack.find(type);
-    if (it == m_mapCallBack.end()) return;
-    for (napi_threadsafe_function fn : it->second) napi_unref_threadsafe_function(env, fn);
-}
-
-napi_threadsafe_function KOVAEngine::TakeCallBackByCBType(EngineCBType type) {
-    std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
-    napi_threadsafe_function fn = KOVAEngineGetCallBackByCBType(type);
+    Crossing fn = KOVAEngineGetCallBackByCBType(type);
     if (fn != nullptr) KOVAEngineDelCallBackByCBType(type, fn);
     return fn;
 }
 
-napi_threadsafe_function KOVAEngine::CreateCallbackTsFn(napi_env env, napi_value jsFunction, const char* resourceName) {
-    napi_value name = nullptr;
-    napi_threadsafe_function fn = nullptr;
-    NAPI_CALL(env, napi_create_string_utf8(env, resourceName, NAPI_AUTO_LENGTH, &name));
-    NAPI_CALL(env, napi_create_threadsafe_function(env, jsFunction, nullptr, name, 0, 2, nullptr, nullptr, nullptr,
-                                                   KOVAEngine::CallbackJSFn, &fn));
-    return fn;
+bool KOVAEngine::RegisterCallBack(napi_env env, EngineCBType type, napi_value jsFunction, const char* resourceName) {
+    Crossing fn = JsCrossing::Create(env, jsFunction, resourceName, &KOVAEngine::CallbackJSFn);
+    if (fn == nullptr) return false;
+    KOVAEngineSetCallBackByCBType(type, std::move(fn));
+    return true;
+}
+
+void KOVAEngine::RemoveRepeating(napi_env env, EngineCBType type) {
+    Crossing fn = TakeCallBackByCBType(type);
+    if (fn != nullptr) fn->Close(env);
+}
+
+void KOVAEngine::UnrefCallBacks(napi_env env, EngineCBType type) {
+    std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
+    auto it = m_mapCallBack.find(type);
+    if (it == m_mapCallBack.end()) return;
+    for (const Crossing& fn : it->second) fn->KeepLoopAlive(env, false);
+}
+
+void KOVAEngine::CloseCallBacks() {
+    std::map<EngineCBType, std::deque<Crossing>> registrations;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mxCallBack);
+        registrations.swap(m_mapCallBack);
+    }
+    for (auto& entry : registrations) {
+        for (const Crossing& fn : entry.second) fn->Close(m_env);
+    }
 }
 
 void KOVAEngine::PostResult(CallbackMessage* message) {
-    napi_threadsafe_function fn = nullptr;
-    {
-        std::shared_lock<std::shared_mutex> lifetime(EngineLifetimeLock());
-        KOVAEngine* engine = m_pStaKOVAEngine;
-        if (engine != nullptr) {
-            // A one-shot answer takes its registration with it, so that answers reach their
-            // callbacks in request order whenever JavaScript gets to run.
-            fn = IsOneShotType(message->type) ? engine->TakeCallBackByCBType(message->type)
-                                              : engine->KOVAEngineGetCallBackByCBType(message->type);
-        }
-        if (fn != nullptr) {
-            if (IsOneShotType(message->type)) message->oneShot = fn;
-            napi_acquire_threadsafe_function(fn);
-            if (napi_call_threadsafe_function(fn, message, napi_tsfn_nonblocking) == napi_ok) return;
-            napi_release_threadsafe_function(fn, napi_tsfn_release);
-        }
-    }
-    delete message;  // no registration, or the function is closing: the result is dropped
+    std::unique_ptr<CallbackMessage> owned(message);
+    std::shared_lock<std::shared_mutex> lifetime(EngineLifetimeLock());
+    KOVAEngine* engine = m_pStaKOVAEngine;
+    if (engine == nullptr) return;  // no engine: the result is dropped
+    // A one-shot answer takes its registration with it, so that answers reach their callbacks in
+    // request order whenever JavaScript gets to run.
+    owned->oneShot = IsOneShotType(owned->type);
+    Crossing fn = owned->oneShot ? engine->TakeCallBackByCBType(owned->type)
+                                 : engine->KOVAEngineGetCallBackByCBType(owned->type);
+    if (fn != nullptr) fn->Post(std::unique_ptr<JsCrossing::Record>(owned.release()));
 }
 
 void KOVAEngine::CallbackJSFn(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
     auto* message = static_cast<CallbackMessage*>(data);
-    if (message == nullptr) return;
-    std::unique_ptr<CallbackMessage> owner(message);
-    if (env == nullptr || jsCallback == nullptr) return;  // being torn down: free only
+    if (message == nullptr || env == nullptr || jsCallback == nullptr) return;
     if (message->type < CB_STREAM || message->type > CB_CTR_STATUS) return;
     if (message->type == CB_STREAM) {
-        CallbackStream(env, jsCallback, message->text);
+        CallbackStream(env, jsCallback, message->text, message->via.get());
         return;
     }
     napi_value argv[4] = {};
@@ -323,18 +348,8 @@ void KOVAEngine::CallbackJSFn(napi_env env, napi_value jsCallback, void* /*conte
     napi_value undefined = nullptr;
     NAPI_CALL_CONTINUE(env, napi_get_undefined(env, &undefined));
     NAPI_CALL_CONTINUE(env, napi_call_function(env, undefined, jsCallback, argc, argv, nullptr));
-    // Each delivered post gives back the thread count its producer took.
-    napi_threadsafe_function fn = nullptr;
-    if (message->oneShot != nullptr) {
-        fn = message->oneShot;
-        napi_release_threadsafe_function(fn, napi_tsfn_release);
-        // The registration has answered: nothing references it any more.
-        napi_unref_threadsafe_function(env, fn);
-    } else {
-        std::shared_lock<std::shared_mutex> lifetime(EngineLifetimeLock());
-        if (m_pStaKOVAEngine != nullptr) fn = m_pStaKOVAEngine->KOVAEngineGetCallBackByCBType(message->type);
-        if (fn != nullptr) napi_release_threadsafe_function(fn, napi_tsfn_release);
-    }
+    // The registration has answered: nothing else will ever post to it.
+    if (message->oneShot && message->via != nullptr) message->via->Close(env);
 }
 
 // ---------------------------------------------------------------- producers

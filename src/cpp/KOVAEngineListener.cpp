@@ -100,64 +100,47 @@ napi_value MakeUsersArray(napi_env env, ListenerEventData& e, bool stringUserIds
 // ---------------------------------------------------------------- registration
 
 ListenerRegistry::~ListenerRegistry() {
-    for (napi_threadsafe_function& fn : m_mapTsFn) {
-        if (fn == nullptr) continue;
-        if (g_env != nullptr) napi_unref_threadsafe_function(g_env, fn);
-        napi_release_threadsafe_function(fn, napi_tsfn_release);
-        fn = nullptr;
+    for (std::shared_ptr<JsCrossing>& fn : m_mapTsFn) {
+        if (fn != nullptr) fn->Close(m_env);
+        fn.reset();
     }
 }
 
 void ListenerRegistry::Register(napi_env env, napi_value object, CallJs callJs) {
     for (int index = 0; index < kListenerEventCount; ++index) {
         const char* name = kListenerEventNames[index];
-        napi_value key = nullptr, property = nullptr, resource = nullptr;
+        napi_value key = nullptr, property = nullptr;
         napi_valuetype type = napi_undefined;
         NAPI_CALL_VOID(env, napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &key));
         NAPI_CALL_VOID(env, napi_get_property(env, object, key, &property));
         NAPI_CALL_VOID(env, napi_typeof(env, property, &type));
         if (type != napi_function) continue;
         m_mapJsFunc[index] = property;
-        NAPI_CALL_VOID(env, napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &resource));
-        napi_threadsafe_function fn = nullptr;
-        NAPI_CALL_VOID(env, napi_create_threadsafe_function(env, property, nullptr, resource, 0, 2, nullptr, nullptr,
-                                                            nullptr, callJs, &fn));
-        napi_threadsafe_function replaced = nullptr;
+        std::shared_ptr<JsCrossing> fn = JsCrossing::Create(env, property, name, callJs);
+        if (fn == nullptr) return;  // raised
+        std::shared_ptr<JsCrossing> replaced;
         {
             std::unique_lock<std::shared_mutex> lock(m_mxTsFn);
-            replaced = m_mapTsFn[index];
-            m_mapTsFn[index] = fn;
+            replaced = std::move(m_mapTsFn[index]);
+            m_mapTsFn[index] = std::move(fn);
         }
-        if (replaced != nullptr) {
-            // A post already under way may still use it: give back only the registration's share,
-            // so it stays valid but no longer keeps the event loop alive.
-            napi_unref_threadsafe_function(env, replaced);
-            napi_release_threadsafe_function(replaced, napi_tsfn_release);
-        }
+        // Events already posted to the replaced function still reach it; no new ones do.
+        if (replaced != nullptr) replaced->Close(env);
     }
 }
 
 void ListenerRegistry::SetAttached(napi_env env, bool attached) {
     std::shared_lock<std::shared_mutex> lock(m_mxTsFn);
-    for (napi_threadsafe_function fn : m_mapTsFn) {
-        if (fn == nullptr) continue;
-        if (attached) {
-            napi_ref_threadsafe_function(env, fn);
-        } else {
-            napi_unref_threadsafe_function(env, fn);
-        }
+    for (const std::shared_ptr<JsCrossing>& fn : m_mapTsFn) {
+        if (fn != nullptr) fn->KeepLoopAlive(env, attached);
     }
-}
-
-void ListenerRegistry::Post(napi_threadsafe_function fn, ListenerEventData* record) {
-    if (napi_call_threadsafe_function(fn, record, napi_tsfn_nonblocking) != napi_ok) delete record;
 }
 
 // ---------------------------------------------------------------- marshalling
 
 void MarshalListenerEvent(napi_env env, napi_value jsCallback, void* data, bool stringUserIds) {
-    std::unique_ptr<ListenerEventData> record(static_cast<ListenerEventData*>(data));
-    if (env == nullptr || jsCallback == nullptr || record == nullptr) return;  // being torn down
+    auto* record = static_cast<ListenerEventData*>(data);
+    if (env == nullptr || jsCallback == nullptr || record == nullptr) return;
     ListenerEventData& e = *record;
     napi_value argv[12] = {};
     size_t argc = 0;

@@ -9,11 +9,14 @@
 
 #include <node_api.h>
 
+#include <memory>
+
 #include <iterator>
 #include <shared_mutex>
 #include <string_view>
 
 #include "DataType.h"
+#include "JsCrossing.h"
 #include "kova-api-i.h"
 
 // The 39 event names that registration knows, in the order it reads them.
@@ -45,13 +48,14 @@ constexpr int ListenerEventIndex(std::string_view name) {
 }
 
 // What both listener versions share: the functions of the registration and the posting of events.
-// The thread-safe functions are read by SDK threads while JavaScript may re-register, so they are
-// guarded by a reader-writer lock.
+// Each registered event has a crossing to its function; SDK threads read the table while JavaScript
+// may re-register, so it is guarded by a reader-writer lock.
 class ListenerRegistry {
 public:
-    using CallJs = void (*)(napi_env, napi_value, void*, void*);
+    using CallJs = JsCrossing::CallJs;
 
-    explicit ListenerRegistry(bool stringUserIds) : m_stringUserIds(stringUserIds) {}
+    ListenerRegistry(bool stringUserIds, napi_env env) : m_stringUserIds(stringUserIds), m_env(env) {}
+    // Closes every crossing: events already queued are still delivered, nothing new is posted.
     ~ListenerRegistry();
 
     // Registers every known event function of `object` (JavaScript thread).
@@ -65,24 +69,23 @@ public:
     void Emit(Fill&& fill) {
         static_assert(index >= 0 && index < kListenerEventCount, "not a listener event");
         std::shared_lock<std::shared_mutex> lock(m_mxTsFn);
-        napi_threadsafe_function fn = m_mapTsFn[index];
+        JsCrossing* fn = m_mapTsFn[index].get();
         if (fn == nullptr) return;
         auto* record = new ListenerEventData();
         record->eventName = kListenerEventNames[index];
         fill(*record);
-        Post(fn, record);
+        fn->Post(record);
     }
 
     bool StringUserIds() const { return m_stringUserIds; }
 
 private:
-    static void Post(napi_threadsafe_function fn, ListenerEventData* record);
-
     bool m_stringUserIds;
+    napi_env m_env;
     napi_value m_jsObject = nullptr;
-    // The registered JavaScript functions and their thread-safe functions, keyed by event index.
+    // The registered JavaScript functions and their crossings, keyed by event index.
     napi_value m_mapJsFunc[kListenerEventCount] = {};
-    napi_threadsafe_function m_mapTsFn[kListenerEventCount] = {};
+    std::shared_ptr<JsCrossing> m_mapTsFn[kListenerEventCount];
     std::shared_mutex m_mxTsFn;
 };
 
@@ -92,7 +95,7 @@ void MarshalListenerEvent(napi_env env, napi_value jsCallback, void* data, bool 
 class KOVAEngineListener : public solvane::kovawin::KOVAListener {
 public:
     using Interface = solvane::kovawin::KOVAListener;
-    KOVAEngineListener() : m_registry(false) {}
+    explicit KOVAEngineListener(napi_env env) : m_registry(false, env) {}
     virtual ~KOVAEngineListener() = default;
 
     ListenerRegistry& Registry() { return m_registry; }
@@ -149,7 +152,7 @@ private:
 class KOVAEngineListenerV2 : public solvane::kovawin::KOVAListenerV2 {
 public:
     using Interface = solvane::kovawin::KOVAListenerV2;
-    KOVAEngineListenerV2() : m_registry(true) {}
+    explicit KOVAEngineListenerV2(napi_env env) : m_registry(true, env) {}
     virtual ~KOVAEngineListenerV2() = default;
 
     ListenerRegistry& Registry() { return m_registry; }

@@ -28,7 +28,7 @@ void ThrowRange(napi_env env, const char* message) {
 // after a failed Node-API call (raised through the call check).
 class PropertyReader {
 public:
-    explicit PropertyReader(napi_value object) : m_env(g_env), m_object(object) {}
+    PropertyReader(napi_env env, napi_value object) : m_env(env), m_object(object) {}
 
     napi_env Env() const { return m_env; }
 
@@ -149,8 +149,8 @@ Converted ReadExcludedWindows(PropertyReader& reader, napi_value array, DesktopC
 
 }  // namespace
 
-napi_value ParseParam::ParseEnterRoomParam(const napi_value& object, MeetingParam& out) {
-    PropertyReader r(object);
+napi_value ParseParam::ParseEnterRoomParam(napi_env env, const napi_value& object, MeetingParam& out) {
+    PropertyReader r(env, object);
     (void)(r.Int32("roomId", Treat::Optional, out.roomId) &&
            r.String("userRoomId", Treat::Optional, out.userRoomId) &&
            r.Int32("roomType", Treat::Forced, out.roomType) &&
@@ -169,11 +169,11 @@ napi_value ParseParam::ParseEnterRoomParam(const napi_value& object, MeetingPara
     return nullptr;
 }
 
-napi_value ParseParam::ParseStartLocalPreviewParam(const napi_value& object, IKOV_API::StartLocalPreviewParam& out,
+napi_value ParseParam::ParseStartLocalPreviewParam(napi_env env, const napi_value& object, IKOV_API::StartLocalPreviewParam& out,
                                                    FrameCallback frameCallback, FrameCallback captureCallback,
                                                    napi_value& kovaEngine, napi_value& streamCB) {
     out.context = nullptr;
-    PropertyReader r(object);
+    PropertyReader r(env, object);
     bool more = r.Int32("width", Treat::Required, out.width) &&
                 r.Int32("height", Treat::Required, out.height) &&
                 r.Int32("highPriority", Treat::Optional, out.highPriority) &&
@@ -191,9 +191,9 @@ napi_value ParseParam::ParseStartLocalPreviewParam(const napi_value& object, IKO
     return nullptr;
 }
 
-napi_value ParseParam::ParseStartRemotePreviewParam(const napi_value& object, RemoteViewParam& out,
+napi_value ParseParam::ParseStartRemotePreviewParam(napi_env env, const napi_value& object, RemoteViewParam& out,
                                                     napi_value& kovaEngine, napi_value& streamCB) {
-    PropertyReader r(object);
+    PropertyReader r(env, object);
     (void)(r.Read("userId", Treat::Required, TypeBit(napi_string) | TypeBit(napi_number),
                   [&](napi_value v, napi_valuetype type) {
                       return type == napi_string ? r.ToString(v, out.userIdV2) : r.ToInt32(v, out.userId);
@@ -208,13 +208,13 @@ napi_value ParseParam::ParseStartRemotePreviewParam(const napi_value& object, Re
     return nullptr;
 }
 
-napi_value ParseParam::ParseDesktopPreviewParam(const napi_value& object, DesktopCapturePreviewParam& out,
+napi_value ParseParam::ParseDesktopPreviewParam(napi_env env, const napi_value& object, DesktopCapturePreviewParam& out,
                                                 napi_value& kovaEngine, napi_value& streamCB) {
-    PropertyReader r(object);
+    PropertyReader r(env, object);
     napi_value captureInfo = nullptr;
     if (!r.Value("captureInfo", Treat::Optional, napi_object, captureInfo)) return nullptr;
     if (captureInfo != nullptr) {
-        PropertyReader source(captureInfo);
+        PropertyReader source(env, captureInfo);
         bool more = source.Int32("id", Treat::Optional, out.id) &&
                     source.String("uniqueId", Treat::Optional, out.uniqueId) &&
                     source.String("name", Treat::Optional, out.name);
@@ -233,11 +233,10 @@ napi_value ParseParam::ParseDesktopPreviewParam(const napi_value& object, Deskto
     return nullptr;
 }
 
-napi_value ParseParam::ParseDesktopPreviewParams(const napi_value& object, IKOV_API::DesktopPreview** outArray,
+napi_value ParseParam::ParseDesktopPreviewParams(napi_env env, const napi_value& object, IKOV_API::DesktopPreview** outArray,
                                                  int* outCount, napi_value& kovaEngine, napi_value& streamCB,
                                                  napi_value& finishCallback) {
-    PropertyReader r(object);
-    napi_env env = r.Env();
+    PropertyReader r(env, object);
     int32_t count = 0;
     if (!r.Int32("desktopPreviewSize", Treat::Required, count) || count < 1) return nullptr;
 
@@ -268,7 +267,7 @@ napi_value ParseParam::ParseDesktopPreviewParams(const napi_value& object, IKOV_
         napi_value element = nullptr;
         if (!r.Ok(napi_get_element(env, previews, static_cast<uint32_t>(i), &element))) return nullptr;
         DesktopCapturePreviewParam parsed;
-        ParseDesktopPreviewParam(element, parsed, kovaEngine, streamCB);
+        ParseDesktopPreviewParam(env, element, parsed, kovaEngine, streamCB);
         IKOV_API::DesktopPreview& record = array[i];
         record.context = nullptr;
         record.desktopType = parsed.desktopType;
@@ -303,15 +302,15 @@ void ParseParam::ReleaseDesktopPreviewParams(IKOV_API::DesktopPreview* array, in
     delete[] array;
 }
 
-napi_value ParseParam::ParseControlContentParam(const napi_value& object, IKOV_API::ControlContent& out) {
-    PropertyReader r(object);
+napi_value ParseParam::ParseControlContentParam(napi_env env, const napi_value& object, IKOV_API::ControlContent& out) {
+    PropertyReader r(env, object);
     (void)(r.Text("event", Treat::Required, out.event, kControlBufferSize, out.eventLength) &&
            r.Text("extraData", Treat::Required, out.extraData, kControlBufferSize, out.extraDataLength));
     return nullptr;
 }
 
-napi_value ParseParam::ParseAuthInfoParam(const napi_value& object, IKOV_API::AuthInfo& out, AuthInfoStrings& strings) {
-    PropertyReader r(object);
+napi_value ParseParam::ParseAuthInfoParam(napi_env env, const napi_value& object, IKOV_API::AuthInfo& out, AuthInfoStrings& strings) {
+    PropertyReader r(env, object);
     int32_t peerId = 0;  // read for its type only
     constexpr size_t kSize = sizeof(strings.text[0]);
     (void)(r.Int32("peerId", Treat::Required, peerId) &&
@@ -325,16 +324,16 @@ napi_value ParseParam::ParseAuthInfoParam(const napi_value& object, IKOV_API::Au
     return nullptr;
 }
 
-napi_value ParseParam::ParseChatMessageParam(const napi_value& object, ChatMessage& out) {
-    PropertyReader r(object);
+napi_value ParseParam::ParseChatMessageParam(napi_env env, const napi_value& object, ChatMessage& out) {
+    PropertyReader r(env, object);
     (void)(r.Int32("i_userId", Treat::Forced, out.i_userId) &&
            r.String("userId", Treat::Forced, out.userId) &&
            r.String("message", Treat::Forced, out.message));
     return nullptr;
 }
 
-napi_value ParseParam::ParseGeneralTokenParam(const napi_value& object, TokenParam& out) {
-    PropertyReader r(object);
+napi_value ParseParam::ParseGeneralTokenParam(napi_env env, const napi_value& object, TokenParam& out) {
+    PropertyReader r(env, object);
     constexpr size_t kSize = sizeof(out.meetingId);
     int32_t length = 0;
     (void)(r.Text("meetingId", Treat::Forced, out.meetingId, kSize, length) &&

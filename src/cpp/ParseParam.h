@@ -10,7 +10,8 @@
 // A failed Node-API call raises the call check's Error (unless an exception is pending) and ends the
 // parser; the record keeps what was filled so far, and the caller carries on with it. Strings keep at
 // most their first 255 bytes. Out napi_values are written only when the property has the expected
-// type. The parsers use the saved environment g_env and run on the JavaScript thread only.
+// type. The parsers read through the environment of the calling entry function, on its JavaScript
+// thread.
 #ifndef KOVA_PARSEPARAM_H
 #define KOVA_PARSEPARAM_H
 
@@ -34,30 +35,30 @@ public:
     // Size of each of the two buffers that a ControlContent points at before parsing.
     static constexpr int kControlBufferSize = 256;
 
-    static napi_value ParseEnterRoomParam(const napi_value& object, MeetingParam& out);
-    static napi_value ParseStartLocalPreviewParam(const napi_value& object, IKOV_API::StartLocalPreviewParam& out,
+    static napi_value ParseEnterRoomParam(napi_env env, const napi_value& object, MeetingParam& out);
+    static napi_value ParseStartLocalPreviewParam(napi_env env, const napi_value& object, IKOV_API::StartLocalPreviewParam& out,
                                                   FrameCallback frameCallback, FrameCallback captureCallback,
                                                   napi_value& kovaEngine, napi_value& streamCB);
-    static napi_value ParseStartRemotePreviewParam(const napi_value& object, RemoteViewParam& out,
+    static napi_value ParseStartRemotePreviewParam(napi_env env, const napi_value& object, RemoteViewParam& out,
                                                    napi_value& kovaEngine, napi_value& streamCB);
 
-    static napi_value ParseDesktopPreviewParam(const napi_value& object, DesktopCapturePreviewParam& out,
+    static napi_value ParseDesktopPreviewParam(napi_env env, const napi_value& object, DesktopCapturePreviewParam& out,
                                                napi_value& kovaEngine, napi_value& streamCB);
     // Allocates *outArray (records zeroed) and sets *outCount. The count is bounded: records that could
     // only stay zero beyond the end of "desktopPreviewArray" are not allocated (see kMinDesktopPreviews).
-    static napi_value ParseDesktopPreviewParams(const napi_value& object, IKOV_API::DesktopPreview** outArray,
+    static napi_value ParseDesktopPreviewParams(napi_env env, const napi_value& object, IKOV_API::DesktopPreview** outArray,
                                                 int* outCount, napi_value& kovaEngine, napi_value& streamCB,
                                                 napi_value& finishCallback);
     // Frees what ParseDesktopPreviewParams allocated, except the excluded-window arrays.
     static void ReleaseDesktopPreviewParams(IKOV_API::DesktopPreview* array, int count);
 
     // Copies into the kControlBufferSize-byte buffers that `out` already points at.
-    static napi_value ParseControlContentParam(const napi_value& object, IKOV_API::ControlContent& out);
+    static napi_value ParseControlContentParam(napi_env env, const napi_value& object, IKOV_API::ControlContent& out);
     // The strings of `out` point into `strings`.
-    static napi_value ParseAuthInfoParam(const napi_value& object, IKOV_API::AuthInfo& out, AuthInfoStrings& strings);
-    static napi_value ParseChatMessageParam(const napi_value& object, ChatMessage& out);
+    static napi_value ParseAuthInfoParam(napi_env env, const napi_value& object, IKOV_API::AuthInfo& out, AuthInfoStrings& strings);
+    static napi_value ParseChatMessageParam(napi_env env, const napi_value& object, ChatMessage& out);
     // The token inputs, every property forced: a missing one fails inside Node-API.
-    static napi_value ParseGeneralTokenParam(const napi_value& object, TokenParam& out);
+    static napi_value ParseGeneralTokenParam(napi_env env, const napi_value& object, TokenParam& out);
 
     // A "desktopPreviewSize" up to this many records is honoured whatever the array holds; above it,
     // the count is cut to the array's length plus one (every record after that one could only stay

@@ -1,32 +1,51 @@
 #include "SAIManagerAdapter.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <functional>
+#include <thread>
 #include <utility>
 
-#include "EngineEntry.h"
+#include "KOVAEngine.h"
 #include "general.h"
 
 std::atomic<SAIManagerAdapter*> SAIManagerAdapter::s_pAIManagerAdapter{nullptr};
 
-// One library result on its way to the JavaScript thread, with the request it answers.
-struct SAIManagerAdapter::Result {
+// One result on its way to the JavaScript thread; `via` names the request's crossing.
+struct SAIManagerAdapter::Result : JsCrossing::Record {
     int value = 0;
-    napi_threadsafe_function tsFn = nullptr;
 };
 
-// The way back of one accepted request, shared by every copy of the result function handed to the
-// library. The first result closes it; so do abandoning the request and the end of the thread-safe
-// function. A result that comes twice, or after its request was closed, is dropped, so nothing ever
-// posts through a released function.
-struct SAIManagerAdapter::ResultGate {
+// One accepted request, shared by every copy of the result function handed to the library, by its
+// deadline and by the adapter. The first answer (the library's, or the deadline's) is posted; every
+// later one is dropped.
+struct SAIManagerAdapter::Request {
     std::mutex mutex;
-    napi_threadsafe_function tsFn = nullptr;  // null once closed
+    std::condition_variable answeredChanged;
+    std::shared_ptr<JsCrossing> crossing;
+    bool answered = false;
+
+    // Any thread.
+    void Answer(int value) {
+        std::shared_ptr<JsCrossing> fn;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (answered) return;
+            answered = true;
+            fn = std::move(crossing);
+        }
+        answeredChanged.notify_all();
+        auto* result = new Result();
+        result->value = value;
+        if (fn != nullptr) fn->Post(result);
+    }
 };
 
 namespace {
 
 using ISAIManager = SAIManagerAdapter::ISAIManager;
-using Gate = SAIManagerAdapter::ResultGate;
+using Request = SAIManagerAdapter::Request;
 
 // Below the directory three levels above the addon.
 const wchar_t kLibraryRelativePath[] = L"SAIManagerElectrionSDK/native/linux/libSAIManager.so";
@@ -36,31 +55,29 @@ std::mutex& InstanceMutex() {
     return mutex;
 }
 
+std::chrono::milliseconds ResultTimeout() {
+    static const std::chrono::milliseconds timeout = [] {
+        const char* value = std::getenv("KOVA_SAI_RESULT_TIMEOUT_MS");
+        long ms = value != nullptr ? std::strtol(value, nullptr, 10) : 0;
+        return std::chrono::milliseconds(ms > 0 ? ms : SAIManagerAdapter::kResultTimeoutMs);
+    }();
+    return timeout;
+}
+
 // The function through which the library reports one request's result, from any thread.
-std::function<void(ISAIManager::OperationResult)> MakeResultFunction(const std::shared_ptr<Gate>& gate) {
-    return [gate](ISAIManager::OperationResult value) {
-        std::lock_guard<std::mutex> lock(gate->mutex);
-        napi_threadsafe_function fn = gate->tsFn;
-        if (fn == nullptr) return;
-        gate->tsFn = nullptr;
-        auto* result = new SAIManagerAdapter::Result{static_cast<int>(value), fn};
-        napi_acquire_threadsafe_function(fn);
-        if (napi_call_threadsafe_function(fn, result, napi_tsfn_nonblocking) != napi_ok) delete result;
-        napi_release_threadsafe_function(fn, napi_tsfn_release);
-    };
+std::function<void(ISAIManager::OperationResult)> MakeResultFunction(const std::shared_ptr<Request>& request) {
+    return [request](ISAIManager::OperationResult value) { request->Answer(static_cast<int>(value)); };
 }
 
-// Finalizer of a request's thread-safe function: its gate closes with it.
-void FinalizeRequest(napi_env /*env*/, void* finalizeData, void* /*hint*/) {
-    auto* gate = static_cast<std::shared_ptr<Gate>*>(finalizeData);
-    {
-        std::lock_guard<std::mutex> lock((*gate)->mutex);
-        (*gate)->tsFn = nullptr;
-    }
-    delete gate;
+// Closes `request` with the adapter's own answer when the library has not answered in time.
+void StartDeadline(const std::shared_ptr<Request>& request) {
+    std::thread([request] {
+        std::unique_lock<std::mutex> lock(request->mutex);
+        if (request->answeredChanged.wait_for(lock, ResultTimeout(), [&] { return request->answered; })) return;
+        lock.unlock();
+        request->Answer(SAIManagerAdapter::kErrorNoAnswer);
+    }).detach();
 }
-
-KOVAEngine* TheEngine() { return EngineFor(Engine::Create); }
 
 }  // namespace
 
@@ -88,9 +105,10 @@ void SAIManagerAdapter::SAIManagerAdapterReleaseInstance() {
 }
 
 int SAIManagerAdapter::InternalErrorCodeToJSErrorCode(int internalCode) {
-    static const std::pair<int, int> s_errorCodeMaping[12] = {
+    static const std::pair<int, int> s_errorCodeMaping[13] = {
         {0, 0},   {kErrorLibrary, -1}, {kErrorPending, -2}, {1, -3}, {2, -4}, {3, -5},
         {4, -6},  {5, -7},             {6, -8},             {7, -9}, {8, -10}, {9, -11},
+        {kErrorNoAnswer, -12},
     };
     for (const auto& entry : s_errorCodeMaping) {
         if (entry.first == internalCode) return entry.second;
@@ -100,7 +118,11 @@ int SAIManagerAdapter::InternalErrorCodeToJSErrorCode(int internalCode) {
 
 // ---------------------------------------------------------------- reporting
 
-void SAIManagerAdapter::Log(const std::string& line) { TheEngine()->Call<&IKOV_API::PrintLog>(line.c_str()); }
+KOVAEngine* SAIManagerAdapter::Engine() const { return KOVAEngine::ForEnv(m_env, false); }
+
+void SAIManagerAdapter::Log(const std::string& line) {
+    if (KOVAEngine* engine = Engine()) engine->Call<&IKOV_API::PrintLog>(line.c_str());
+}
 
 void SAIManagerAdapter::CallJSError(napi_env env, napi_value callback, int internalCode) {
     int jsCode = InternalErrorCodeToJSErrorCode(internalCode);
@@ -115,7 +137,9 @@ void SAIManagerAdapter::CallJSError(napi_env env, napi_value callback, int inter
 
 void SAIManagerAdapter::ReportEventError(int code, const char* text, int /*length*/) {
     std::string line = std::string(text) + " " + std::to_string(code);
-    TheEngine()->Call<&IKOV_API::ReportEventError>(kEventId, line.c_str(), static_cast<int>(line.size()));
+    if (KOVAEngine* engine = Engine()) {
+        engine->Call<&IKOV_API::ReportEventError>(kEventId, line.c_str(), static_cast<int>(line.size()));
+    }
 }
 
 // ---------------------------------------------------------------- requests
@@ -127,39 +151,22 @@ bool SAIManagerAdapter::LoadLibrary() {
 }
 
 bool SAIManagerAdapter::OpenRequest(napi_env env, napi_value callback, const char* resourceName,
-                                    napi_threadsafe_function_call_js callJs, napi_threadsafe_function& tsFn,
-                                    std::shared_ptr<ResultGate>& gate) {
-    auto fresh = std::make_shared<ResultGate>();
-    auto* finalizeData = new std::shared_ptr<ResultGate>(fresh);
-    napi_value name = nullptr;
-    napi_threadsafe_function fn = nullptr;
-    if (napi_create_string_utf8(env, resourceName, NAPI_AUTO_LENGTH, &name) != napi_ok ||
-        napi_create_threadsafe_function(env, callback, nullptr, name, 0, 1, finalizeData, FinalizeRequest, nullptr,
-                                        callJs, &fn) != napi_ok) {
-        ThrowLastNapiError(env);
-        delete finalizeData;
-        return false;
-    }
-    fresh->tsFn = fn;
-    tsFn = fn;
-    gate = std::move(fresh);
+                                    JsCrossing::CallJs callJs, std::shared_ptr<JsCrossing>& tsFn,
+                                    std::shared_ptr<Request>& request) {
+    std::shared_ptr<JsCrossing> fn = JsCrossing::Create(env, callback, resourceName, callJs, 1);
+    if (fn == nullptr) return false;
+    auto fresh = std::make_shared<Request>();
+    fresh->crossing = fn;
+    tsFn = std::move(fn);
+    request = fresh;
+    StartDeadline(fresh);
     return true;
 }
 
-void SAIManagerAdapter::CloseRequest(napi_threadsafe_function& tsFn, std::shared_ptr<ResultGate>& gate) {
-    if (tsFn != nullptr) napi_release_threadsafe_function(tsFn, napi_tsfn_release);
+void SAIManagerAdapter::CloseRequest(std::shared_ptr<JsCrossing>& tsFn, std::shared_ptr<Request>& request) {
+    if (tsFn != nullptr) tsFn->Close(m_env);
     tsFn = nullptr;
-    gate.reset();
-}
-
-void SAIManagerAdapter::AbandonRequest(napi_threadsafe_function& tsFn, std::shared_ptr<ResultGate>& gate) {
-    if (tsFn == nullptr) return;
-    if (gate != nullptr) {
-        std::lock_guard<std::mutex> lock(gate->mutex);
-        gate->tsFn = nullptr;
-    }
-    // A result posted before this point is still delivered, to the callback only.
-    CloseRequest(tsFn, gate);
+    request.reset();
 }
 
 void SAIManagerAdapter::checkOpenGL(napi_env env, int /*n*/, const char* /*text*/, int /*textLength*/,
@@ -177,7 +184,7 @@ void SAIManagerAdapter::init(napi_env env, int n, void* data, int size, char* te
     }
     ISAIManager* manager = BeginInit(env, callback, false);
     if (manager == nullptr) return;
-    manager->init(n, data, size, text, textLength, MakeResultFunction(m_gateInit));
+    manager->init(n, data, size, text, textLength, MakeResultFunction(m_requestInit));
     m_nState = 1;
 }
 
@@ -191,7 +198,7 @@ void SAIManagerAdapter::initByAppId(napi_env env, int n, const char* appId, int 
     ISAIManager* manager = BeginInit(env, callback, true);
     if (manager == nullptr) return;
     // The app id's length is not passed on: the library reads the zero-terminated text.
-    manager->initByAppId(n, appId, MakeResultFunction(m_gateInit));
+    manager->initByAppId(n, appId, MakeResultFunction(m_requestInit));
     m_nState = 1;
 }
 
@@ -236,7 +243,7 @@ SAIManagerAdapter::ISAIManager* SAIManagerAdapter::BeginInit(napi_env env, napi_
                     "Init SAIManager CreateSAIManager Fail");
     }
     if (m_tsFnInit != nullptr) return fail(kErrorPending, "SAIManagerAdapater initByAppId m_tsFnInit!=NULL", nullptr);
-    if (!OpenRequest(env, callback, "SAIManagerInit", CallbackJSFnInit, m_tsFnInit, m_gateInit)) return nullptr;
+    if (!OpenRequest(env, callback, "SAIManagerInit", CallbackJSFnInit, m_tsFnInit, m_requestInit)) return nullptr;
     return manager;
 }
 
@@ -250,13 +257,15 @@ void SAIManagerAdapter::enableFeature(napi_env env, int n, char* text, int textL
         CallJSError(env, callback, kErrorPending);
         return;
     }
-    if (!OpenRequest(env, callback, "SAIManagerEnableFeature", CallbackJSFnEnable, m_tsFnEnable, m_gateEnable)) return;
-    m_pSAIManager->enableFeature(n, text, textLength, MakeResultFunction(m_gateEnable));
+    if (!OpenRequest(env, callback, "SAIManagerEnableFeature", CallbackJSFnEnable, m_tsFnEnable, m_requestEnable)) {
+        return;
+    }
+    m_pSAIManager->enableFeature(n, text, textLength, MakeResultFunction(m_requestEnable));
     m_nState = 3;
 }
 
 void SAIManagerAdapter::disableFeature() {
-    TheEngine()->KOVAEngineSetNeedLocalCameraCallback(false);
+    if (KOVAEngine* engine = Engine()) engine->KOVAEngineSetNeedLocalCameraCallback(false);
     if (m_nState == 3 || m_nState == 4) {
         m_nState = 2;
         m_pSAIManager->disableFeature();
@@ -266,7 +275,7 @@ void SAIManagerAdapter::disableFeature() {
 void SAIManagerAdapter::unInit() {
     // The SDK's camera callback is switched off before the manager lock is taken: an SDK that waits
     // for a capture callback in flight must not wait for one blocked on that lock.
-    TheEngine()->KOVAEngineSetNeedLocalCameraCallback(false);
+    if (KOVAEngine* engine = Engine()) engine->KOVAEngineSetNeedLocalCameraCallback(false);
     std::lock_guard<std::mutex> lock(m_mutexManager);
     if (m_nState == 0) return;
     m_nState = 0;
@@ -277,47 +286,54 @@ void SAIManagerAdapter::unInit() {
     m_pfnDestorySAIManager = nullptr;
     PlatformFreeLibrary(m_hLibrary);
     m_hLibrary = nullptr;
-    // The destroyed manager answers nothing more: requests still pending are closed, so that the
-    // next init is not refused as pending and Node is not kept waiting for them.
-    AbandonRequest(m_tsFnInit, m_gateInit);
-    AbandonRequest(m_tsFnEnable, m_gateEnable);
+    // Requests still pending stay pending: each gets the library's late answer, or the adapter's own
+    // when the library gives none in time.
+}
+
+void SAIManagerAdapter::EnvironmentEnds(napi_env env) {
+    SAIManagerAdapter* adapter = s_pAIManagerAdapter.load(std::memory_order_acquire);
+    if (adapter == nullptr || adapter->m_env != env) return;
+    adapter->unInit();
+    // Their callbacks have ended with the environment: a later environment starts afresh.
+    for (std::shared_ptr<Request>* request : {&adapter->m_requestInit, &adapter->m_requestEnable}) {
+        if (*request != nullptr) (*request)->Answer(kErrorNoAnswer);  // the closed crossing drops it
+        request->reset();
+    }
+    adapter->m_tsFnInit = nullptr;
+    adapter->m_tsFnEnable = nullptr;
+    adapter->m_env = nullptr;
 }
 
 // ---------------------------------------------------------------- results (JavaScript thread)
 
 void SAIManagerAdapter::CallbackJSFnInit(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
-    std::unique_ptr<Result> result(static_cast<Result*>(data));
-    if (result == nullptr || env == nullptr) return;  // torn down: nothing to deliver
-    SAIManagerAdapterInstance()->OnCallbackJSFnInit(env, jsCallback, *result);
+    SAIManagerAdapterInstance()->OnCallbackJSFnInit(env, jsCallback, *static_cast<Result*>(data));
 }
 
 void SAIManagerAdapter::CallbackJSFnEnable(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
-    std::unique_ptr<Result> result(static_cast<Result*>(data));
-    if (result == nullptr || env == nullptr) return;
-    SAIManagerAdapterInstance()->OnCallbackJSFnEnable(env, jsCallback, *result);
+    SAIManagerAdapterInstance()->OnCallbackJSFnEnable(env, jsCallback, *static_cast<Result*>(data));
 }
 
 void SAIManagerAdapter::OnCallbackJSFnInit(napi_env env, napi_value jsCallback, const Result& result) {
-    // A result of a request abandoned by unInit reaches only its callback.
-    bool current = result.tsFn == m_tsFnInit;
-    if (current && m_nState == 1) m_nState = result.value == 0 ? 2 : 0;
     // The request has ended before its callback runs, so the callback may start the next one.
-    if (current) CloseRequest(m_tsFnInit, m_gateInit);
+    bool current = result.via == m_tsFnInit;
+    if (current && m_nState == 1) m_nState = result.value == 0 ? 2 : 0;
+    if (current) CloseRequest(m_tsFnInit, m_requestInit);
     CallJSError(env, jsCallback, result.value);
     ReportEventError(InternalErrorCodeToJSErrorCode(result.value), "Init SAIManager Result", 0);
 }
 
 void SAIManagerAdapter::OnCallbackJSFnEnable(napi_env env, napi_value jsCallback, const Result& result) {
-    bool current = result.tsFn == m_tsFnEnable;
+    bool current = result.via == m_tsFnEnable;
     if (current && m_nState == 3) {
         if (result.value == 0) {
             m_nState = 4;
-            TheEngine()->KOVAEngineSetNeedLocalCameraCallback(true);
+            if (KOVAEngine* engine = Engine()) engine->KOVAEngineSetNeedLocalCameraCallback(true);
         } else {
             m_nState = 2;
         }
     }
-    if (current) CloseRequest(m_tsFnEnable, m_gateEnable);
+    if (current) CloseRequest(m_tsFnEnable, m_requestEnable);
     CallJSError(env, jsCallback, result.value);
 }
 

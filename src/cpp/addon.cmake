@@ -4,6 +4,7 @@ kova_add_node_module(KOVAElectronSDK
   ${CMAKE_CURRENT_LIST_DIR}/main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/general.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SVError.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JsCrossing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngineStream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KOVAEngineListener.cpp

@@ -86,7 +86,9 @@ napi_value OptionalNumberEntry(napi_env env, napi_callback_info info) {
     if (frame.Passed() > 0 && frame.TypeOf(0) == napi_number) {
         NAPI_CALL(env, napi_get_value_int32(env, frame.Arg(0), &value));
     }
-    if (g_pKOVAEngineInstance != nullptr) g_pKOVAEngineInstance->Call<Op>(value);
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    if (engine != nullptr) engine->Call<Op>(value);
     return SuccessResult(env);
 }
 KOVA_ENTRY(KOVAEngineStartLocalAudio) { return OptionalNumberEntry<&IKOV_API::StartLocalAudio>(env, info); }
@@ -94,7 +96,8 @@ KOVA_ENTRY(KOVAEngineStartLocalScreenAudio) { return OptionalNumberEntry<&IKOV_A
 
 KOVA_ENTRY(KOVAEngineInstallAudioDrive) {
     (void)info;
-    KOVAEngine* engine = g_pKOVAEngineInstance;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     if (engine != nullptr && engine->HasClient()) {
         std::string package = wide_to_utf8_string(PlatformGetCurrentModuleDir() + L"SolvaneAudioLoopback.pkg");
         engine->Call<&IKOV_API::InstallAudioDrive>(package.c_str(), "SolvaneAudioLoopback2ch.driver");
@@ -157,7 +160,7 @@ KOVA_ENTRY(KOVAEnginePrintLog) {
 
 // A missing argument throws the count error; a wrong type is returned as text.
 KOVA_ENTRY(KOVAEngineSetApiUrl) {
-    g_pKOVAEngineInstance = KOVAEngine::KOVAEngineGetInstance();
+    CreateEngineFor(env, Engine::Create);
     CallFrame frame(env, info, 1, Check::F);
     if (!frame.Ok()) return frame.Failure();
     if (frame.TypeOf(0) != napi_string) {
@@ -165,48 +168,50 @@ KOVA_ENTRY(KOVAEngineSetApiUrl) {
     }
     S256 url;
     if (!url.Read(env, frame.Arg(0))) return nullptr;
-    std::apply(CallOp<&IKOV_API::SetApiUrl>{g_pKOVAEngineInstance}, url.Params());
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    std::apply(CallOp<&IKOV_API::SetApiUrl>{engine}, url.Params());
     return SuccessResult(env);
 }
 
 KOVA_ENTRY(KOVAEngineSetExternalDeviceStateCallback) {
     CallFrame frame(env, info, 1, Check::R);
     if (!frame.Ok()) return frame.Failure();
-    KOVAEngine* engine = g_pKOVAEngineInstance;
-    if (frame.TypeOf(0) != napi_function) {
-        if (!frame.Ok()) return nullptr;
+    napi_valuetype type = frame.TypeOf(0);
+    if (!frame.Ok()) return nullptr;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    if (type != napi_function) {
         // The SDK keeps its callback, which then finds nothing registered.
-        RemoveRepeating(env, engine, CB_EXTERNAL_DEVICE_STATE);
+        if (engine != nullptr) engine->RemoveRepeating(env, CB_EXTERNAL_DEVICE_STATE);
         return MakeString(env, StatusText(SVError::kParamTypeError));
     }
     if (engine == nullptr || !engine->HasClient()) return SuccessResult(env);
-    napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(0), "SetExternalDeviceStateCallback");
-    if (fn == nullptr) return nullptr;
-    engine->KOVAEngineSetCallBackByCBType(CB_EXTERNAL_DEVICE_STATE, fn);
-    engine->Call<&IKOV_API::SetExternalDeviceStateCallback>([](bool state) {
-        if (g_pKOVAEngineInstance != nullptr) KOVAEngine::ExternalDeviceStateCallBack(state);
-    });
+    if (!engine->RegisterCallBack(env, CB_EXTERNAL_DEVICE_STATE, frame.Arg(0), "SetExternalDeviceStateCallback")) {
+        return nullptr;
+    }
+    engine->Call<&IKOV_API::SetExternalDeviceStateCallback>(&KOVAEngine::ExternalDeviceStateCallBack);
     return SuccessResult(env);
 }
 
 // ---------------------------------------------------------------- repeating results
 
 KOVA_ENTRY(KOVAEngineSetDebugLogCallback) {
-    KOVAEngine* engine = EngineFor(Engine::Create);
+    CreateEngineFor(env, Engine::Create);
     CallFrame frame(env, info, 1, Check::F);
     if (!frame.Ok()) return frame.Failure();
     napi_valuetype type = frame.TypeOf(0);
     if (!frame.Ok()) return nullptr;
+    if (type != napi_null && !frame.Expect(0, napi_function)) return frame.Failure();
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine) || engine == nullptr) return nullptr;
     if (type == napi_null) {
         // The SDK stops sending log lines.
         engine->Call<&IKOV_API::SetDebugLogCallback>(std::function<void(int, char*, int)>());
         return SuccessResult(env);
     }
-    if (!frame.Expect(0, napi_function)) return frame.Failure();
     if (!engine->HasClient()) return SuccessResult(env);
-    napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(0), "SetDebugLogCallback");
-    if (fn == nullptr) return nullptr;
-    engine->KOVAEngineSetCallBackByCBType(CB_DEBUG_LOG, fn);
+    if (!engine->RegisterCallBack(env, CB_DEBUG_LOG, frame.Arg(0), "SetDebugLogCallback")) return nullptr;
     engine->Call<&IKOV_API::SetDebugLogCallback>(&KOVAEngine::DebugLogCallback);
     return SuccessResult(env);
 }
@@ -224,31 +229,28 @@ napi_value StartAudioTest(napi_env env, napi_callback_info info, size_t function
     size_t textIndex = 1 - functionIndex;
     ArgStr<1024> text;
     if (frame.TypeOf(textIndex) == napi_string && !text.Read(env, frame.Arg(textIndex))) return nullptr;
-    KOVAEngine* engine = g_pKOVAEngineInstance;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     if (engine == nullptr || !engine->HasClient()) return SuccessResult(env);
-    napi_threadsafe_function fn = KOVAEngine::CreateCallbackTsFn(env, frame.Arg(functionIndex), resourceName);
-    if (fn == nullptr) return nullptr;
-    RemoveRepeating(env, engine, Type);  // a new test replaces the earlier registration
-    engine->KOVAEngineSetCallBackByCBType(Type, fn);
+    engine->RemoveRepeating(env, Type);  // a new test replaces the earlier registration
+    if (!engine->RegisterCallBack(env, Type, frame.Arg(functionIndex), resourceName)) return nullptr;
     if constexpr (Type == CB_RECORDING_TEST) {
-        engine->Call<&IKOV_API::StartRecordingTest>(
-            [](int level) {
-                if (g_pKOVAEngineInstance != nullptr) KOVAEngine::RecordingTestCallBack(level);
-            },
-            text.buffer, static_cast<int>(text.length));
+        engine->Call<&IKOV_API::StartRecordingTest>(&KOVAEngine::RecordingTestCallBack, text.buffer,
+                                                    static_cast<int>(text.length));
     } else {
-        engine->Call<&IKOV_API::StartPlayoutTest>(text.buffer, static_cast<int>(text.length), [](int a, int b) {
-            if (g_pKOVAEngineInstance != nullptr) KOVAEngine::PlayoutTestCallBack(a, b);
-        });
+        engine->Call<&IKOV_API::StartPlayoutTest>(text.buffer, static_cast<int>(text.length),
+                                                  &KOVAEngine::PlayoutTestCallBack);
     }
     return SuccessResult(env);
 }
 
 template <auto Op, EngineCBType Type>
 napi_value StopAudioTest(napi_env env, napi_callback_info /*info*/) {
-    KOVAEngine* engine = g_pKOVAEngineInstance;
-    if (engine != nullptr) engine->Call<Op>();
-    RemoveRepeating(env, engine, Type);
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    if (engine == nullptr) return SuccessResult(env);
+    engine->Call<Op>();
+    engine->RemoveRepeating(env, Type);
     return SuccessResult(env);
 }
 
@@ -261,15 +263,18 @@ KOVA_ENTRY(KOVAEngineStopPlayoutTest) { return StopAudioTest<&IKOV_API::StopPlay
 
 KOVA_ENTRY(KOVAEngineInit) {
     (void)info;
-    g_pKOVAEngineInstance = KOVAEngine::KOVAEngineGetInstance();
-    g_pKOVAEngineInstance->Call<&IKOV_API::Init>();
+    CreateEngineFor(env, Engine::Create);
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    engine->Call<&IKOV_API::Init>();
     return SuccessResult(env);
 }
 
 KOVA_ENTRY(KOVAEngineUninit) {
     (void)info;
-    KOVAEngine::KOVAEngineReleaseInstance();
-    g_pKOVAEngineInstance = nullptr;
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    KOVAEngine::ReleaseFor(env);
     return SuccessResult(env);
 }
 
@@ -281,7 +286,9 @@ napi_value SetListenerEntry(napi_env env, napi_callback_info info) {
     if (!frame.Ok()) return frame.Failure();
     napi_valuetype type = frame.TypeOf(0);
     if (!frame.Ok()) return nullptr;
-    KOVAEngine* engine = g_pKOVAEngineInstance;
+    if (type != napi_null && !frame.Expect(0, napi_object)) return frame.Failure();
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
     if (type == napi_null) {
         if (engine != nullptr) {
             (engine->*Attach)(nullptr);
@@ -289,7 +296,6 @@ napi_value SetListenerEntry(napi_env env, napi_callback_info info) {
         }
         return SuccessResult(env);
     }
-    if (!frame.Expect(0, napi_object)) return frame.Failure();
     if (engine == nullptr) return SuccessResult(env);
     Listener* listener = (engine->*Get)();
     listener->Registry().SetJsObject(frame.Arg(0));
@@ -313,11 +319,17 @@ KOVA_ENTRY(KOVAEngineSetApiListenerV2) {
 // the request's own result reaches its callback.
 template <typename... A, typename Forward>
 napi_value SAIManagerEntry(napi_env env, napi_callback_info info, Forward forward) {
+    // The adapter logs and reports through the engine.
+    CreateEngineFor(env, Engine::Create);
     CallFrame frame(env, info, sizeof...(A), Check::F);
     if (!frame.Ok()) return frame.Failure();
     std::tuple<A...> args;
     if (!frame.ReadAll(args)) return frame.Failure();
-    std::apply([&](A&... a) { forward(SAIManagerAdapter::SAIManagerAdapterInstance(), a...); }, args);
+    KOVAEngine* engine = nullptr;
+    if (!ReachEngine(env, engine)) return nullptr;
+    SAIManagerAdapter* adapter = SAIManagerAdapter::SAIManagerAdapterInstance();
+    adapter->BindEnv(env);
+    std::apply([&](A&... a) { forward(adapter, a...); }, args);
     return SuccessResult(env);
 }
 
@@ -356,6 +368,15 @@ KOVA_ENTRY(SAIManagerUnInit) {
 }
 
 // ---------------------------------------------------------------- registration
+
+// The end of an environment that loaded the addon: a worker that ends or is terminated, a window that
+// closes or reloads, the process that exits. What it owns is torn down as KOVAEngineUninit does it, so
+// that nothing calls into it afterwards and a later environment can start the engine again.
+static void EnvironmentEnds(void* arg) {
+    auto env = static_cast<napi_env>(arg);
+    SAIManagerAdapter::EnvironmentEnds(env);
+    KOVAEngine::EnvironmentEnds(env);
+}
 
 struct ExportedFunction {
     const char* name;
@@ -471,7 +492,10 @@ static const ExportedFunction kExports[] = {
 
 extern "C" __attribute__((visibility("default"))) napi_value napi_register_module_v1(napi_env env, napi_value exports) {
     std::cout << "Enter NAPI_MODULE_INIT." << std::endl;
-    g_env = env;
+    KOVAEngine::EnvironmentStarts(env);
+    // Registered before anything of this environment that crosses into it, so it runs after their
+    // own cleanup hooks have closed them.
+    NAPI_CALL(env, napi_add_env_cleanup_hook(env, EnvironmentEnds, env));
     for (const ExportedFunction& entry : kExports) {
         napi_value fn = nullptr;
         NAPI_CALL(env, napi_create_function(env, nullptr, 0, entry.callback, nullptr, &fn));

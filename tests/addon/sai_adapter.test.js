@@ -198,18 +198,22 @@ test('unInit in state 0 only switches the camera callback off', () => {
   assert.deepStrictEqual(entries(sai), []);
 });
 
-test('unInit tears the manager down; a request it left pending does not block the next init', async () => {
-  command(sai, { cmd: 'hold_results', on: true });
-  let abandoned = null;
-  init((code) => { abandoned = code; });
-  clearAll();
-  addon.SAIManagerUnInit();
-  assert.deepStrictEqual(entries(sai).map((e) => e.op), ['unInit', 'DestorySAIManager']);
-  command(sai, { cmd: 'hold_results', on: false });
-  command(sai, { cmd: 'set_result', op: 'init', value: 2 });
-  assert.strictEqual(await later(init), -4, 'answered by the library, not refused as pending');
-  assert.strictEqual(abandoned, null, 'the destroyed manager never answered the abandoned request');
-  command(sai, { cmd: 'reset' });
+test('a request pending at unInit keeps its callback: answered once, by the library or by the deadline', () => {
+  // Own process: a short deadline, and the adapter's state untouched for the scenarios here.
+  const run = runIsolated(path.join(__dirname, 'fixtures', 'sai_pending_child.js'),
+                          { env: { KOVA_SAI_RESULT_TIMEOUT_MS: '400' }, timeoutMs: 60000 });
+  const line = run.stdout.split('\n').find((l) => l.startsWith('RESULT '));
+  assert.ok(line, `no result line: ${run.stdout}\n${run.stderr}`);
+  const out = JSON.parse(line.slice('RESULT '.length));
+  // The library's late answer (3) reaches the first callback; the second request, made while the
+  // first was pending, is refused at once without asking the library; the third is answered.
+  assert.deepStrictEqual(out.late, { first: [-5], second: [-2], third: [0], libraryInits: 2 });
+  // No answer at all: the deadline closes the first request with -12, and the library is asked again.
+  assert.deepStrictEqual(out.lost, { first: [-12], second: [-2], third: [0], libraryInits: 2 });
+  assert.deepStrictEqual(out.done, { first: [0], second: [0], libraryInits: 2 });
+  assert.deepStrictEqual(out.enable, { first: [-12], second: [-2], third: [0] });
+  for (const [name, count] of Object.entries(out.counts)) assert.strictEqual(count, 1, `${name} called once`);
+  assert.strictEqual(run.status, 0, run.stderr);
 });
 
 test('a library that reports one result twice reaches the callback once', async () => {
