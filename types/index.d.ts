@@ -74,8 +74,8 @@ export interface EnterRoomUser<UserId extends number | string = number> {
 /** A user in the onEnterRoom list of the version-2 listener. */
 export type EnterRoomUserV2 = EnterRoomUser<string>;
 
-/** Codes that the SAIManager callbacks receive: 0 success, -1 library missing, -2 request pending, -3 to -11 the library's results (-9 also: enabling before init). */
-export type SAIResultCode = 0 | -1 | -2 | -3 | -4 | -5 | -6 | -7 | -8 | -9 | -10 | -11;
+/** Codes that the SAIManager callbacks receive: 0 success, -1 library missing, -2 request pending, -3 to -11 the library's results (-9 also: enabling before init), -12 no result from the library in time. */
+export type SAIResultCode = 0 | -1 | -2 | -3 | -4 | -5 | -6 | -7 | -8 | -9 | -10 | -11 | -12;
 
 // --------------------------------------------------------------------------------- listeners
 
