@@ -6,7 +6,7 @@
 #   tsan   ThreadSanitizer (gcc), build-tsan/: the native tests of the channels, the controller
 #          client, the stand-in SDK's callback threads and the host's screen capture (a real host
 #          process and its parent on real channels), and the addon's frame and event tests
-#          (node with the runtime preloaded).
+#          (node with the runtime preloaded), its lifecycle across environments and the plane pool.
 #   all    both, one after the other.
 # Further arguments go to ctest (e.g. -R ipc). KOVA_JOBS sets the build's parallelism (default 2).
 #   bash scripts/sanitize.sh [asan|tsan|all] [ctest arguments...]
@@ -55,8 +55,8 @@ run_tsan() {
   # Native tests, and the addon's frame and event paths driven from the stand-in SDK's threads
   # (the addon inside node with the runtime preloaded; node's own code is not instrumented).
   local tests=(ipc_named_objects_test ipc_channel_test ctr_client_session_test ctr_client_api_test
-               ctr_client_refusal_test standin_sdk_test standin_host_test host_capture_tests)
-  local node_tests=(addon_frames addon_events addon_engine_registry addon_sdk_misbehaviour)
+               ctr_client_refusal_test standin_sdk_test standin_host_test host_capture_tests plane_pool_test)
+  local node_tests=(addon_frames addon_events addon_engine_registry addon_sdk_misbehaviour addon_lifecycle)
   local tsan_options="$common_options:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
   KOVA_NODE_TEST_ENV="LD_PRELOAD=$(gcc -print-file-name=libtsan.so);TSAN_OPTIONS=$tsan_options" \
     configure_and_build "$dir" "-fsanitize=thread -fno-omit-frame-pointer $quiet" "${tests[@]}" \

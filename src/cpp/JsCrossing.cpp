@@ -34,25 +34,22 @@ bool JsCrossing::Post(std::unique_ptr<Record> record) {
     {
         std::lock_guard<std::mutex> lock(m_gate);
         if (m_open && m_fn != nullptr) {
-            record->via = shared_from_this();
+            record->via = this;
             // A failed call has already given back the count that the acquire took.
             queued = napi_acquire_threadsafe_function(m_fn) == napi_ok &&
                      napi_call_threadsafe_function(m_fn, record.get(), napi_tsfn_nonblocking) == napi_ok;
         }
     }
-    if (queued) {
-        record.release();  // the queued call owns it now
-    } else if (record != nullptr) {
-        record->via.reset();
-    }
+    if (queued) record.release();  // the queued call owns it now
     return queued;
 }
 
 void JsCrossing::Trampoline(napi_env env, napi_value jsFunction, void* /*context*/, void* data) {
     std::unique_ptr<Record> record(static_cast<Record*>(data));
     if (record == nullptr) return;
-    std::shared_ptr<JsCrossing> crossing = record->via;  // the record keeps naming it during the call
-    if (env == nullptr || crossing == nullptr) return;  // being torn down: the record is only freed
+    // Without an environment the function is being torn down (its crossing may be gone): free only.
+    if (env == nullptr || record->via == nullptr) return;
+    JsCrossing* crossing = record->via;
     if (jsFunction != nullptr) crossing->m_callJs(env, jsFunction, nullptr, record.get());
     record.reset();
     std::lock_guard<std::mutex> lock(crossing->m_gate);

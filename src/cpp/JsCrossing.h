@@ -22,8 +22,8 @@
 //     crossing before Node-API tears the function down; a post or a close after that does nothing,
 //     so an SDK thread that still holds the crossing can never reach a freed function.
 //
-// A crossing is shared (std::shared_ptr): by whoever registered it, by every record in flight, and
-// by the thread-safe function itself until it is finalised.
+// A crossing is shared (std::shared_ptr) by whoever registered it and by the thread-safe function
+// itself until it is finalised.
 #ifndef KOVA_JSCROSSING_H
 #define KOVA_JSCROSSING_H
 
@@ -33,13 +33,15 @@
 #include <memory>
 #include <mutex>
 
-class JsCrossing : public std::enable_shared_from_this<JsCrossing> {
+class JsCrossing {
 public:
     // What a crossing carries. Records are heap objects of derived types, freed through this base.
     struct Record {
         virtual ~Record() = default;
-        // The crossing the record was posted through; set by Post.
-        std::shared_ptr<JsCrossing> via;
+        // The crossing the record was posted through; set by Post. Valid while the record is being
+        // delivered: the thread-safe function keeps its crossing until it is finalised, and Node-API
+        // hands the records still queued then back without an environment, to be freed only.
+        JsCrossing* via = nullptr;
     };
 
     // Called on the JavaScript thread for each delivered record (never with a null environment);

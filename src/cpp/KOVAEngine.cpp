@@ -340,7 +340,7 @@ void KOVAEngine::CallbackJSFn(napi_env env, napi_value jsCallback, void* /*conte
     if (message == nullptr || env == nullptr || jsCallback == nullptr) return;
     if (message->type < CB_STREAM || message->type > CB_CTR_STATUS) return;
     if (message->type == CB_STREAM) {
-        CallbackStream(env, jsCallback, message->text, message->via.get());
+        CallbackStream(env, jsCallback, message->text, message->via);
         return;
     }
     napi_value argv[4] = {};

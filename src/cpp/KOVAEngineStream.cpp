@@ -317,8 +317,8 @@ void KOVAEngine::StreamCallback(StreamInfo frame) {
 void KOVAEngine::CaptureCallback(StreamInfo frame) { SAIManagerAdapter::processVideoFrame(frame); }
 
 void KOVAEngine::CallbackStream(napi_env env, napi_value jsCallback, const std::string& key, const JsCrossing* via) {
-    KOVAEngine* engine = g_pKOVAEngineInstance;
-    if (engine != nullptr && engine->Env() == env) engine->m_streams.Deliver(env, jsCallback, key, via);
+    KOVAEngine* engine = ForEnv(env, false);
+    if (engine != nullptr) engine->m_streams.Deliver(env, jsCallback, key, via);
 }
 
 int KOVAEngine::KOVAEngineSetNeedLocalCameraCallback(bool need) {

@@ -316,7 +316,7 @@ void SAIManagerAdapter::CallbackJSFnEnable(napi_env env, napi_value jsCallback, 
 
 void SAIManagerAdapter::OnCallbackJSFnInit(napi_env env, napi_value jsCallback, const Result& result) {
     // The request has ended before its callback runs, so the callback may start the next one.
-    bool current = result.via == m_tsFnInit;
+    bool current = result.via == m_tsFnInit.get();
     if (current && m_nState == 1) m_nState = result.value == 0 ? 2 : 0;
     if (current) CloseRequest(m_tsFnInit, m_requestInit);
     CallJSError(env, jsCallback, result.value);
@@ -324,7 +324,7 @@ void SAIManagerAdapter::OnCallbackJSFnInit(napi_env env, napi_value jsCallback, 
 }
 
 void SAIManagerAdapter::OnCallbackJSFnEnable(napi_env env, napi_value jsCallback, const Result& result) {
-    bool current = result.via == m_tsFnEnable;
+    bool current = result.via == m_tsFnEnable.get();
     if (current && m_nState == 3) {
         if (result.value == 0) {
             m_nState = 4;
